@@ -1,0 +1,34 @@
+// FTP upload client: log in on port 21 (active mode), store one file in
+// image mode. Error codes are the client's own numbers, with texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+class FtpSession {
+public:
+    FtpSession();
+    ~FtpSession();
+    FtpSession(const FtpSession&) = delete;
+    FtpSession& operator=(const FtpSession&) = delete;
+    // Sets up the client; false: "Failed to initialize FTP session."
+    bool Initialize();
+    // Connects to host:21 and logs in; false when unreachable or refused.
+    bool Connect(const char* host, const char* user, const char* password);
+    // Stores localPath as remoteName (any characters, sent as they are).
+    bool PutFile(const char* localPath, const char* remoteName);
+    // The code of the last failure (unsigned) and its text ("" when none).
+    uint32_t LastError() const;
+    std::string ErrorText(uint32_t code) const;
+private:
+    void* impl_ = nullptr;
+    uint32_t lastError_ = 0;
+    std::string host_, user_, password_;
+};
+
+// The file-name part of a path by this system's own separators.
+std::string RemoteFileName(const char* path);
+
+}  // namespace platform

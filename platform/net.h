@@ -1,0 +1,59 @@
+// UDP sockets, the local interface list and IPv4 text conversion.
+// Addresses are 32-bit values in network byte order; ports are host order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/sync.h"
+
+namespace platform {
+
+#ifdef _WIN32
+using SocketHandle = uintptr_t;
+constexpr SocketHandle kInvalidSocket = ~static_cast<uintptr_t>(0);
+#else
+using SocketHandle = int;
+constexpr SocketHandle kInvalidSocket = -1;
+#endif
+
+// Starts / releases the system's socket library (a no-op where there is none).
+bool NetStartup();
+void NetCleanup();
+
+// The host's IPv4 addresses for multicast: see the implementation for the rule.
+bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses);
+
+SocketHandle UdpSocketOpen();
+void SocketClose(SocketHandle socket);
+bool SocketBind(SocketHandle socket, uint32_t address, uint16_t port);
+bool SocketSetMulticastInterface(SocketHandle socket, uint32_t address);
+bool SocketSetMulticastTtl(SocketHandle socket, int ttl);
+bool SocketSetNonBlocking(SocketHandle socket);
+// Asks for a receive buffer; returns the size the system granted (0 on failure).
+int SocketSetReceiveBuffer(SocketHandle socket, int bytes);
+bool SocketLocalAddress(SocketHandle socket, uint32_t* address);
+// Bytes sent, or -1.
+int SocketSendTo(SocketHandle socket, const void* data, size_t length, uint32_t address, uint16_t port);
+// Reads one datagram into buffer. Returns the datagram's real length (which
+// may exceed capacity: the copy is then cut at capacity), 0 for an empty
+// datagram, -1 when nothing is waiting or the read failed.
+int SocketReceive(SocketHandle socket, void* buffer, size_t capacity);
+
+// Waits up to timeoutMs for any of the sockets (and the optional wake object)
+// to become readable. ready[i] is set for each readable socket. Returns the
+// number of readable sockets (0 on time-out or when only the wake object is
+// ready; *woken tells which), or -1 when the wait failed.
+int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, bool* ready,
+                 Waitable wake = kNoWaitable, bool* woken = nullptr);
+
+// Dotted-quad text to a network-order address with the classic inet_addr
+// forms (a, a.b, a.b.c, a.b.c.d; decimal, octal 0..., hex 0x...).
+// false for text it refuses (so 255.255.255.255 is told from a refusal).
+bool ParseIPv4(const char* text, uint32_t* address);
+// "%d.%d.%d.%d", first byte first.
+std::string FormatIPv4(uint32_t address);
+
+}  // namespace platform

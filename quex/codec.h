@@ -1,0 +1,79 @@
+// The wire format: header, message types, reply fields and their decoders,
+// and the discovery request. Every number on the wire is big-endian.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "quex/context.h"
+#include "quex/device_record.h"
+#include "quex/sockets.h"
+
+namespace quex {
+
+struct QuexPacketHeader {
+    uint32_t magic;
+    uint16_t type;
+    uint16_t length;  // payload bytes after the 8-byte header
+};
+constexpr size_t kHeaderSize = 8;
+constexpr size_t kReceiveBufferSize = 1456;
+constexpr size_t kDiscoveryRequestSize = 36;
+
+enum QuexMessageType : uint16_t {
+    DiscoveryRequest = 1,
+    DiscoveryResponse = 2,
+    SetNetworkRequest = 3,
+    SetNetworkResponse = 4,
+    RebootRequest = 5,
+    RebootResponse = 6,
+    SetDhcpRequest = 7,
+    SetDhcpResponse = 8,
+};
+
+enum QuexFieldCode : uint8_t {
+    MacAddress = 1,
+    IpAddress = 2,
+    SubnetMask = 3,
+    AuxText = 4,
+    ResultMessage = 9,
+    ResultCode = 10,
+    Gateway = 11,
+    AuxNumber = 12,
+    ModelName = 13,
+    AuxAddress = 15,
+    DhcpEnabled = 16,
+    ErrorCode = 17,
+    Version = 20,
+    VendorGuid = 21,
+    AuxByte = 22,
+    Challenge = 23,
+    AuxData = 24,
+};
+
+extern const uint8_t kBroadcastMac[6];  // FF FF FF FF FF FF
+
+// Field decoders: field points at the code byte.
+bool DecodeMacField(const uint8_t* field, uint8_t* mac);
+bool DecodeAddressField(const uint8_t* field, uint32_t* address);
+bool DecodeGuidField(const uint8_t* field, QuexGuid* guid);
+bool DecodeTextField(const uint8_t* field, char* text);  // text holds 256
+bool DecodeNumberField(const uint8_t* field, uint32_t* number);
+bool DecodeBytesField(const uint8_t* field, uint8_t* bytes, uint8_t* limit);
+
+// datagram holds kReceiveBufferSize bytes (the received ones, then zeros).
+bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_t expectedType,
+                    QuexDeviceRecord* record);
+// 0 when one datagram was read, decoded and accepted, else -1.
+int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_t expectedType,
+                        const uint8_t* targetMac, QuexDeviceRecord* record);
+
+void WriteVersionField(uint8_t* buffer);                            // 4 bytes
+void WriteGuidField(const QuexContext* context, uint8_t* buffer);   // 18 bytes
+void WriteHeader(uint8_t* buffer, uint32_t magic, uint16_t type, uint16_t length);
+// Builds the 36-byte discovery request; the wire image is returned for tests.
+void BuildDiscoveryRequest(const QuexContext* context, const uint8_t* targetMac, uint8_t* out36);
+int32_t SendDiscoveryRequest(const QuexContext* context, const SocketHandle* sockets, int32_t count,
+                             const uint8_t* targetMac);
+
+}  // namespace quex

@@ -1,0 +1,58 @@
+// The record behind a QuexHandle, the process-wide handle registry and the
+// per-handle last error.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/sync.h"
+#include "quex/guarded_list.h"
+#include "quex/quex.h"
+
+struct QuexContext {
+    uint32_t magic;               // host order; sent big-endian
+    QuexGuid vendorGuid;
+    int32_t lastErrorCode;
+    char lastErrorMessage[256];
+    int32_t multicastTtl;         // 64
+    uint32_t multicastGroup;      // 224.0.5.128, network order
+    uint16_t port;                // 2362, host order
+    uint32_t requestPollMs;       // 200: poll time-out of the request loops
+    int64_t replyTimeout;         // -300000000 (30 s) in 100-ns units
+    int64_t infoTimeout;          // -50000000 (5 s)
+    int32_t searchRunning;
+    int32_t searchAsync;
+    platform::Thread* searchThread;
+    uint32_t searchPollMs;        // 200: poll time-out of the search worker
+    QuexNotifyCallback notifyCallback;
+    QuexWindow notifyWindow;      // the library's own reference, or QUEX_NO_WINDOW
+    uint32_t notifyMessage;
+    QuexEvent notifyEvent;        // the library's own reference, or QUEX_NO_EVENT
+    uintptr_t notifyUserData;
+    platform::Event* stopEvent;
+    int64_t quietTime;            // relative due time of searchTimer
+    platform::WaitableTimer* searchTimer;
+    quex::GuardedList* results;   // heap QuexDeviceRecords, oldest first
+};
+
+namespace quex {
+
+constexpr uint32_t MakeMagic(char a, char b, char c, char d) {
+    return (uint32_t(uint8_t(a)) << 24) | (uint32_t(uint8_t(b)) << 16) |
+           (uint32_t(uint8_t(c)) << 8) | uint32_t(uint8_t(d));
+}
+constexpr uint32_t kMagicMorv = MakeMagic('M', 'O', 'R', 'V');
+constexpr uint32_t kMagicTelq = MakeMagic('T', 'E', 'L', 'Q');
+constexpr uint32_t kMagicHapf = MakeMagic('H', 'A', 'P', 'F');
+
+constexpr int32_t kErrorTimedOut = -2;
+extern const char kMessageSucceeded[];  // "Operation succeeded"
+extern const char kMessageTimedOut[];   // "Operation timed out"
+
+QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid);
+void DestroyContext(QuexContext* context);
+// The handle's context while the registry holds it, else nullptr.
+QuexContext* LookupContext(QuexHandle handle);
+// Stores code and at most 255 characters of message; -1 is never stored.
+void SetContextError(QuexContext* context, int32_t code, const char* message);
+
+}  // namespace quex

@@ -1,0 +1,52 @@
+// A doubly linked list of untyped items with its own recursive lock. The
+// list never owns its items: clearing or destroying it frees nodes only.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/sync.h"
+
+namespace quex {
+
+struct GuardedListNode {
+    GuardedListNode* prev;
+    GuardedListNode* next;
+    void* item;
+};
+
+struct GuardedList {
+    platform::RecursiveMutex* lock;  // made on first use for a static list
+    GuardedListNode* head;
+    GuardedListNode* tail;
+    int32_t count;
+};
+
+// Returns 0 when the item matches the key.
+using ListPredicate = int (*)(const void* key, const void* item);
+
+GuardedList* ListCreate();                  // nullptr without memory
+void ListDestroy(GuardedList* list);        // null ignored
+void ListLock(GuardedList* list);
+void ListUnlock(GuardedList* list);
+int32_t ListAdd(GuardedList* list, void* item);        // position, or -1 (present / no memory)
+void ListRemove(GuardedList* list, void* item);
+int32_t ListContains(GuardedList* list, const void* item);  // 1 or 0
+GuardedListNode* ListFind(GuardedList* list, const void* item);
+void* ListPopFront(GuardedList* list);      // nullptr when empty
+void ListClear(GuardedList* list);
+int32_t ListCount(GuardedList* list);       // -1 for null
+void* ListGetAt(GuardedList* list, int32_t index);
+void* ListFindIf(GuardedList* list, ListPredicate predicate, const void* key);
+
+// Holds a list's lock for a scope.
+class ListGuard {
+public:
+    explicit ListGuard(GuardedList* list) : list_(list) { ListLock(list_); }
+    ~ListGuard() { ListUnlock(list_); }
+    ListGuard(const ListGuard&) = delete;
+    ListGuard& operator=(const ListGuard&) = delete;
+private:
+    GuardedList* list_;
+};
+
+}  // namespace quex

@@ -1,0 +1,233 @@
+/*
+ * QUEX device protocol library: public C interface.
+ *
+ * Seventeen entry points over an opaque handle. Every function checks its
+ * handle and arguments first and reports by its return value:
+ *   0    success
+ *  -1    bad handle, bad argument or internal failure (never stored as last error)
+ *  -2    the device did not answer in time
+ *   N    a count (searches, result retrieval) or the device's own result code
+ *        (configuration requests, 1..255).
+ * No C++ exception ever leaves the library.
+ *
+ * Addresses (IPv4, subnet masks, gateways) are 32-bit values in network byte
+ * order. MAC addresses are 6 bytes in wire order.
+ */
+#ifndef QUEX_QUEX_H
+#define QUEX_QUEX_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#endif
+
+#if defined(_WIN32)
+#  if defined(QUEX_BUILDING)
+#    define QUEX_API __declspec(dllexport)
+#  else
+#    define QUEX_API
+#  endif
+#else
+#  define QUEX_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Opaque handle of an open library context; NULL means no handle. A handle
+ * value is valid exactly while it is open. */
+typedef struct QuexContext* QuexHandle;
+
+/* Asynchronous search callback: runs on the library's worker thread with the
+ * search's handle and the caller's user value. It must not call
+ * QUEXStopSearch or QUEXClose for its own handle (the stop waits for the
+ * thread that is running the callback). */
+typedef void (*QuexNotifyCallback)(QuexHandle handle, uintptr_t userData);
+
+#ifdef _WIN32
+typedef HWND QuexWindow;
+typedef HANDLE QuexEvent;
+#define QUEX_NO_WINDOW ((QuexWindow)0)
+#define QUEX_NO_EVENT ((QuexEvent)0)
+#else
+/* Notification window: a socket descriptor (for example one end of a
+ * socketpair(AF_UNIX, SOCK_DGRAM or SOCK_SEQPACKET)). For each notification
+ * the library writes one QuexWindowMessage record to it, without blocking.
+ * The descriptor is duplicated when the search starts; once the peer end is
+ * closed the messages are skipped and the search goes on. */
+typedef int QuexWindow;
+/* Notification event: an eventfd descriptor. The library adds 1 to it for
+ * each notification; the descriptor is duplicated when the search starts. */
+typedef int QuexEvent;
+#define QUEX_NO_WINDOW (-1)
+#define QUEX_NO_EVENT (-1)
+
+/* The record written to a notification window: message number, first
+ * parameter (always 0) and the caller's user value. 24 bytes. */
+typedef struct QuexWindowMessage {
+    uint32_t message;
+    uint32_t reserved; /* zero */
+    uint64_t wParam;   /* always 0 */
+    uint64_t lParam;   /* the user value */
+} QuexWindowMessage;
+#endif
+
+/* A GUID in its usual layout, fields in host order. */
+typedef struct QuexGuid {
+    uint32_t data1;
+    uint16_t data2;
+    uint16_t data3;
+    uint8_t data4[8];
+} QuexGuid;
+
+/* The device record handed to callers: 852 bytes at fixed offsets.
+ * Numbers other than addresses are in host order; reserved bytes are zero. */
+typedef struct QuexDeviceInfo {
+    uint32_t size;              /*   0: always 852 */
+    uint32_t version;           /*   4: protocol version, 0x0200 unless the reply says otherwise */
+    uint32_t interfaceAddress;  /*   8: local interface that received the reply (network order) */
+    uint8_t auxByte;            /*  12 */
+    uint8_t reserved1[3];       /*  13 */
+    uint32_t magic;             /*  16: magic of the handle that decoded the reply */
+    QuexGuid vendorGuid;        /*  20 */
+    uint8_t challengeLength;    /*  36: 14 when a challenge was received, else 0 */
+    uint8_t challenge[14];      /*  37 */
+    uint8_t reserved2;          /*  51 */
+    uint32_t presentFields;     /*  52: one bit per stored reply field */
+    uint8_t macAddress[6];      /*  56 */
+    uint8_t reserved3[2];       /*  62 */
+    uint32_t ipAddress;         /*  64: network order */
+    uint32_t subnetMask;        /*  68: network order */
+    uint32_t gateway;           /*  72: network order */
+    uint32_t auxAddress;        /*  76: network order */
+    uint8_t dhcpEnabled;        /*  80: 1 when the device takes its address from DHCP */
+    char auxText[256];          /*  81: NUL-terminated */
+    char modelName[256];        /* 337: NUL-terminated */
+    uint8_t reserved4;          /* 593 */
+    uint16_t auxNumber;         /* 594 */
+    uint8_t auxDataLength;      /* 596 */
+    uint8_t auxData[255];       /* 597 */
+} QuexDeviceInfo;
+
+#define QUEX_DEVICE_INFO_SIZE 852
+
+/* Opens a handle for a packet magic (four letters, first letter in the most
+ * significant byte, e.g. 0x54454C51 for "TELQ") and a vendor GUID (copied).
+ * Returns NULL when magic is 0, vendorGuid is NULL or resources run out. */
+QUEX_API QuexHandle QUEXOpen(uint32_t magic, const QuexGuid* vendorGuid);
+
+/* Opens a handle whose magic is chosen from the vendor GUID ("MORV" for the
+ * known GUID {3C6E2A90-7B14-4D5F-A2C8-91E0F4B7D36A}, otherwise "TELQ", or
+ * "HAPF" when "TELQ" cannot be opened). NULL when vendorGuid is NULL. */
+QUEX_API QuexHandle QUEXOpenByGuid(const QuexGuid* vendorGuid);
+
+/* Stops an asynchronous search, then frees the handle. Unknown or already
+ * closed handles: returns 0 and does nothing. */
+QUEX_API int32_t QUEXClose(QuexHandle handle);
+
+/* The handle's last error code (0, -2, or a device's error code 0..255);
+ * -1 for an unknown handle. */
+QUEX_API int32_t QUEXGetLastError(QuexHandle handle);
+
+/* Copies the last error message into buffer (caller-owned, at least size
+ * bytes; size must be > 0). The copy is NUL-padded to size and its last
+ * byte is always NUL, so at most size - 1 characters arrive.
+ * 0, or -1 for an unknown handle, size 0 or a NULL buffer. */
+QUEX_API int32_t QUEXGetLastErrorMessage(QuexHandle handle, char* buffer, uint32_t size);
+
+/* QUEXStartSyncSearchEx with a quiet time of 5000 ms and a maximum of 60000 ms. */
+QUEX_API int32_t QUEXStartSyncSearch(QuexHandle handle);
+
+/* Synchronous search: sends one discovery request out of every local IPv4
+ * interface and blocks until no new answer came for quietMs, or maxMs have
+ * passed (0xFFFFFFFF: no limit). Returns the number of distinct devices
+ * (their records wait for QUEXGetSearchResults) or -1 (unknown handle, a
+ * search already running, a time of 0, or both times 0xFFFFFFFF).
+ * A search with maxMs 0xFFFFFFFF on a network where nothing answers never
+ * returns. */
+QUEX_API int32_t QUEXStartSyncSearchEx(QuexHandle handle, uint32_t quietMs, uint32_t maxMs);
+
+/* Asynchronous searches: return 0 once the worker runs, else -1. The search
+ * runs until QUEXStopSearch or QUEXClose. After every poll cycle with traffic
+ * while records wait, the target is notified: the callback is called (on the
+ * worker thread), a QuexWindowMessage {message, 0, userData} is posted to the
+ * window, or the event is signalled. Every answer is kept, duplicates too. */
+QUEX_API int32_t QUEXStartAsyncSearchCallback(QuexHandle handle, QuexNotifyCallback callback,
+                                              uintptr_t userData);
+QUEX_API int32_t QUEXStartAsyncSearchMessage(QuexHandle handle, QuexWindow window,
+                                             uint32_t message, uintptr_t userData);
+QUEX_API int32_t QUEXStartAsyncSearchEvent(QuexHandle handle, QuexEvent event);
+
+/* Number of result records waiting; -1 for an unknown handle. */
+QUEX_API int32_t QUEXGetSearchResultCount(QuexHandle handle);
+
+/* Moves up to capacity waiting records, oldest first, into the caller's
+ * array (at least capacity * 852 bytes). Taken records are gone from the
+ * handle. Returns the number moved, or -1 (unknown handle, capacity 0, NULL
+ * array). */
+QUEX_API int32_t QUEXGetSearchResults(QuexHandle handle, QuexDeviceInfo* results, uint32_t capacity);
+
+/* Ends a running asynchronous search and waits for its worker. Does nothing
+ * for a synchronous search, an idle handle or an unknown handle. */
+QUEX_API void QUEXStopSearch(QuexHandle handle);
+
+/* Directed query of one device by MAC (6 bytes; FF:FF:FF:FF:FF:FF is
+ * refused). Waits up to 5 s. 0 with *info filled, -2 when the device did not
+ * answer, -1 otherwise. */
+QUEX_API int32_t QUEXGetDeviceInfo(QuexHandle handle, const uint8_t* mac, QuexDeviceInfo* info);
+
+/* Configuration requests. Each queries the device first (for its interface
+ * and challenge), then sends the request once through the interface that
+ * reaches the device and waits up to 30 s for the reply. With a challenge the
+ * password travels as an MD5 digest, otherwise in plain text (at most 255
+ * characters in that form; a longer one is refused with -1).
+ * Returns the device's result code (0 accepted, 1..255 refused; the device's
+ * error code and text become the last error), -2 on time-out, -1 otherwise. */
+QUEX_API int32_t QUEXRebootDevice(QuexHandle handle, const uint8_t* mac, const char* password);
+QUEX_API int32_t QUEXSetNetwork(QuexHandle handle, const uint8_t* mac, uint32_t ipAddress,
+                                uint32_t subnetMask, uint32_t gateway, const char* password);
+/* dhcp: its low byte is sent; 1 turns DHCP on, 0 off. */
+QUEX_API int32_t QUEXSetDHCP(QuexHandle handle, const uint8_t* mac, int32_t dhcp, const char* password);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+/* The record's layout is part of the interface. */
+#ifdef __cplusplus
+#define QUEX_STATIC_ASSERT static_assert
+#else
+#define QUEX_STATIC_ASSERT _Static_assert
+#endif
+QUEX_STATIC_ASSERT(sizeof(QuexGuid) == 16, "QuexGuid size");
+QUEX_STATIC_ASSERT(sizeof(QuexDeviceInfo) == QUEX_DEVICE_INFO_SIZE, "QuexDeviceInfo size");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, size) == 0, "size");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, version) == 4, "version");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, interfaceAddress) == 8, "interfaceAddress");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, auxByte) == 12, "auxByte");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, reserved1) == 13, "reserved1");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, magic) == 16, "magic");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, vendorGuid) == 20, "vendorGuid");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, challengeLength) == 36, "challengeLength");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, challenge) == 37, "challenge");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, reserved2) == 51, "reserved2");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, presentFields) == 52, "presentFields");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, macAddress) == 56, "macAddress");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, reserved3) == 62, "reserved3");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, ipAddress) == 64, "ipAddress");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, subnetMask) == 68, "subnetMask");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, gateway) == 72, "gateway");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, auxAddress) == 76, "auxAddress");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, dhcpEnabled) == 80, "dhcpEnabled");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, auxText) == 81, "auxText");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, modelName) == 337, "modelName");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, reserved4) == 593, "reserved4");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, auxNumber) == 594, "auxNumber");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, auxDataLength) == 596, "auxDataLength");
+QUEX_STATIC_ASSERT(offsetof(QuexDeviceInfo, auxData) == 597, "auxData");
+
+#endif /* QUEX_QUEX_H */

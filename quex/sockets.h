@@ -1,0 +1,30 @@
+// Local interfaces and the per-interface UDP sockets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/net.h"
+#include "quex/context.h"
+#include "quex/guarded_list.h"
+
+namespace quex {
+
+using platform::SocketHandle;
+
+// Fills the list with the host's IPv4 addresses (network order, stored in the
+// item pointers); the number listed, 0 on failure.
+int32_t EnumerateLocalAddresses(GuardedList* addresses);
+SocketHandle OpenInterfaceSocket(const QuexContext* context, uint32_t localAddress);
+// One socket per local address, all or none: the count (array stored in
+// *sockets, released with CloseInterfaceSockets), or 0.
+int32_t OpenAllInterfaceSockets(const QuexContext* context, SocketHandle** sockets);
+// 0 when every socket sent all bytes, else -1.
+int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count,
+                    const void* data, size_t length);
+void CloseInterfaceSockets(SocketHandle* sockets, int32_t count);
+
+// Most sockets one wait watches; answers on further sockets are never read.
+constexpr int32_t kMaxWatchedSockets = 64;
+
+}  // namespace quex

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the normal build
+# (unit, network and end-to-end tests), the AddressSanitizer +
+# UndefinedBehaviorSanitizer build (unit and network tests), the
+# ThreadSanitizer build (list and search tests) and a bounded fuzz run.
+# The whole run happens inside a private network namespace, so no test can
+# reach a real network; network tests make their own namespaces inside it.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+if [ -z "${KELVO_PRIVATE_NET:-}" ]; then
+  scripts/install-deps.sh
+  exec unshare --net env KELVO_PRIVATE_NET=1 "$0" "$@"
+fi
+
+jobs=$(nproc)
+build() {  # dir, cmake options...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+echo "== normal build"
+build build
+echo "== unit and network tests"
+(cd build && ctest --output-on-failure -j "$jobs" -L 'unit|net')
+echo "== end-to-end tests"
+(cd build && ctest --output-on-failure -j 12 -L e2e)
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+build build-asan -DKELVO_SANITIZE=ON
+(cd build-asan && ctest --output-on-failure -j "$jobs" -L 'unit|net')
+
+echo "== ThreadSanitizer build"
+build build-tsan -DKELVO_TSAN=ON
+(cd build-tsan && ctest --output-on-failure -j "$jobs" -R 'guarded_list|search')
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  echo "== fuzzing the reply decoder (bounded)"
+  CC=clang CXX=clang++ build build-fuzz -DKELVO_FUZZ=ON -DKELVO_TESTS=OFF
+  scripts/fuzz.sh build-fuzz "${KELVO_FUZZ_SECONDS:-60}"
+fi
+echo "== all tests passed"
