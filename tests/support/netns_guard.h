@@ -1,0 +1,25 @@
+// Network tests run only inside a private network namespace made for them
+// (scripts/netns-run); anywhere else they skip, so no test can send a packet
+// to a real network.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace kelvotest {
+
+// True when this process's network namespace is not the one of process 1.
+inline bool InPrivateNetworkNamespace() {
+    struct stat mine {}, init {};
+    if (stat("/proc/self/ns/net", &mine) != 0 || stat("/proc/1/ns/net", &init) != 0) return false;
+    return mine.st_ino != init.st_ino || mine.st_dev != init.st_dev;
+}
+
+}  // namespace kelvotest
+
+#define KELVO_REQUIRE_PRIVATE_NETWORK()                                                      \
+    do {                                                                                     \
+        if (!::kelvotest::InPrivateNetworkNamespace())                                       \
+            GTEST_SKIP() << "not inside a private network namespace: run through "           \
+                            "scripts/netns-run (ctest does); skipped so no packet leaves";   \
+    } while (0)
