@@ -1,7 +1,9 @@
 // The parsed command line and its parser.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "quex/quex.h"
 
@@ -16,6 +18,7 @@ enum Command : int32_t {
 
 constexpr uint32_t kMaxUserName = 255;
 constexpr uint32_t kMaxPassword = 255;
+constexpr uint32_t kMaxFirmwarePath = 4095;  // PATH_MAX on Linux, less its NUL
 
 struct CommandLine {
     int32_t command;
@@ -29,7 +32,7 @@ struct CommandLine {
     uint32_t gateway;        // network order
     char username[kMaxUserName + 1];
     char password[kMaxPassword + 1];
-    char firmwarePath[4096 + 1];  // as long as the platform allows (PATH_MAX on Linux)
+    char firmwarePath[kMaxFirmwarePath + 1];  // as long as the platform allows
 };
 
 // The process arguments, recorded once by main (entry 0 is the program name).
@@ -41,7 +44,37 @@ char** ProcessArguments();
 // the usage.
 bool ParseCommandLine(CommandLine& cmd);
 
+// The parser's view of the arguments (entry 0, the program name, is never
+// examined). The texts are borrowed, not copied.
+struct ArgumentList {
+    int32_t count;
+    char** args;
+    int32_t commandCount;  // command words among entries 1..count-1
+    bool malformed;        // some entry is neither a command nor a parameter word
+};
+
+ArgumentList MakeArgumentList(int count, char** args);
+// "/name" without "=" whose second character is not a digit.
+bool IsCommandWord(const char* text);
+// "/name=value".
+bool IsParameterWord(const char* text);
+// The text before the first "=" (when it is not the first character), else
+// the whole argument.
+std::string GetName(const ArgumentList& list, int32_t index);
+// Index of the last command word / parameter word whose name is exactly
+// word, or -1. Names are matched whole, so a value can never stand in for
+// another option (a path such as /srv/ip/fw.bin is no /ip).
+int32_t FindCommand(const ArgumentList& list, const char* word);
+int32_t FindParameter(const ArgumentList& list, const char* word);
+// The value of the last parameter word named word; "" when there is none.
+std::string GetValue(const ArgumentList& list, const char* word);
+// The argument at index when it is a command word; "" otherwise.
+std::string GetCommandAt(const ArgumentList& list, int32_t index);
+
+// MAC text: optional 0x, up to six hexadecimal pairs, each optionally followed
+// by ":"; missing trailing bytes are zero. More than six pairs fail.
 bool ParseMacAddress(const char* text, size_t length, uint8_t mac[6]);
+// Optional 0x, then one to eight hexadecimal digits.
 bool ParseHexValue(const char* text, size_t length, uint32_t* value);
 
 }  // namespace kelvo

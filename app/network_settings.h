@@ -8,8 +8,10 @@
 
 namespace kelvo {
 
-// Pause between a reboot request and the query that checks the result.
-extern uint32_t RebootWaitMs;  // 40000
+// Pause between a reboot request and the query that checks the result:
+// 40000. The tool never changes it; in-process tests may lower it and put it
+// back (the end-to-end tests time the real wait).
+extern uint32_t RebootWaitMs;
 
 bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, bool reboot);
 bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd,

@@ -11,6 +11,10 @@ namespace platform {
 // Wait without limit.
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
+// The relative due time of an infinite (0xFFFFFFFF ms) wait in 100-ns units:
+// SetRelative leaves the timer as it is for this value (never armed).
+constexpr int64_t kNeverArmDueTime = static_cast<int64_t>(0xFFFFFFFFull) * -10000;
+
 // A native object that a socket wait can watch beside its sockets
 // (a descriptor on POSIX, a HANDLE on Windows); kNoWaitable when none.
 using Waitable = intptr_t;

@@ -64,6 +64,12 @@ bool DecodeBytesField(const uint8_t* field, uint8_t* bytes, uint8_t* limit);
 // datagram holds kReceiveBufferSize bytes (the received ones, then zeros).
 bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_t expectedType,
                     QuexDeviceRecord* record);
+// The acceptance checks of ReceiveResponse on a datagram already read:
+// datagram holds kReceiveBufferSize bytes (the received ones, then zeros) and
+// receivedLength is the datagram's real length. 0 when accepted (the caller
+// then sets interfaceAddress), else -1.
+int32_t CheckResponse(const QuexContext* context, const uint8_t* datagram, int receivedLength,
+                      uint16_t expectedType, const uint8_t* targetMac, QuexDeviceRecord* record);
 // 0 when one datagram was read, decoded and accepted, else -1.
 int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_t expectedType,
                         const uint8_t* targetMac, QuexDeviceRecord* record);

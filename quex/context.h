@@ -49,7 +49,12 @@ extern const char kMessageSucceeded[];  // "Operation succeeded"
 extern const char kMessageTimedOut[];   // "Operation timed out"
 
 QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid);
+// Also releases a notification window or event still held in the context
+// (a holder that releases one itself sets the field to QUEX_NO_WINDOW /
+// QUEX_NO_EVENT). Does not stop the search worker: stop it first.
 void DestroyContext(QuexContext* context);
+// The process-wide registry of open contexts (items: QuexContext*).
+GuardedList* HandleRegistry();
 // The handle's context while the registry holds it, else nullptr.
 QuexContext* LookupContext(QuexHandle handle);
 // Stores code and at most 255 characters of message; -1 is never stored.

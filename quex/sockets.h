@@ -17,12 +17,16 @@ using platform::SocketHandle;
 int32_t EnumerateLocalAddresses(GuardedList* addresses);
 SocketHandle OpenInterfaceSocket(const QuexContext* context, uint32_t localAddress);
 // One socket per local address, all or none: the count (array stored in
-// *sockets, released with CloseInterfaceSockets), or 0.
+// *sockets, made with new[] and released with CloseInterfaceSockets), or 0.
 int32_t OpenAllInterfaceSockets(const QuexContext* context, SocketHandle** sockets);
 // 0 when every socket sent all bytes, else -1.
 int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count,
                     const void* data, size_t length);
 void CloseInterfaceSockets(SocketHandle* sockets, int32_t count);
+
+// Test hook: the nth OpenInterfaceSocket call from now on (1 = the next one)
+// fails after its socket was created, as a failed bind would; 0 disarms.
+void InjectSocketFailure(int32_t nth);
 
 // Most sockets one wait watches; answers on further sockets are never read.
 constexpr int32_t kMaxWatchedSockets = 64;

@@ -1,0 +1,282 @@
+// Command-line parsing: argument forms, option lookup, value conversion and
+// every rejection message.
+#include "app/command_line.h"
+
+#include <cstring>
+#include <strings.h>
+
+#include "app/console.h"
+#include "platform/net.h"
+
+namespace kelvo {
+
+namespace {
+
+int g_argc = 0;
+char** g_argv = nullptr;
+
+// Appended to every one-line rejection; the second line of two-line ones.
+const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
+
+const char* const kOptionWords[] = {
+    "/?",   "/help",   "/discover", "/set",    "/upload",  "/mac",      "/username",
+    "/password", "/ip", "/subnet",   "/gateway", "/vendorid", "/firmware",
+};
+
+constexpr uint32_t kMagicTELQ = 0x54454C51;
+constexpr uint32_t kMagicHAPF = 0x48415046;
+constexpr QuexGuid kVendorGuid = {0xD4A17F3B, 0x2E8C, 0x4B61,
+                                  {0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4}};
+
+bool IsOptionWord(const std::string& name) {
+    for (const char* word : kOptionWords)
+        if (name == word) return true;
+    return false;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool HasHexPrefix(const char* text, size_t length) {
+    return length >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+}
+
+// "ERROR: <text> Type "kelvoprog /?" for details." on one line.
+bool RejectOneLine(const char* text) {
+    ErrFormat("ERROR: %s %s\n", text, kSeeHelp);
+    return false;
+}
+
+bool RejectTwoLines(const char* text) {
+    ErrFormat("ERROR: %s\n", text);
+    ErrLine(kSeeHelp);
+    return false;
+}
+
+// Dotted-quad conversion of an option's value into *address; false (after
+// the rejection line) when the text is no address.
+bool ConvertAddress(const std::string& value, uint32_t* address, const char* rejection) {
+    if (value.empty()) {
+        *address = 0;  // "0.0.0.0"
+        return true;
+    }
+    if (!platform::ParseIPv4(value.c_str(), address)) return RejectOneLine(rejection);
+    return true;
+}
+
+bool CopyText(const std::string& value, const char* fallback, char* field, size_t capacity,
+              const char* rejection) {
+    const std::string& text = value.empty() ? std::string(fallback) : value;
+    if (text.size() >= capacity) return RejectOneLine(rejection);
+    std::memcpy(field, text.c_str(), text.size() + 1);
+    return true;
+}
+
+}  // namespace
+
+void SetProcessArguments(int argc, char** argv) {
+    g_argc = argc;
+    g_argv = argv;
+}
+
+int ProcessArgumentCount() { return g_argc; }
+
+char** ProcessArguments() { return g_argv; }
+
+bool IsCommandWord(const char* text) {
+    if (text == nullptr || std::strlen(text) < 2 || text[0] != '/') return false;
+    if (std::strchr(text, '=') != nullptr) return false;
+    return !(text[1] >= '0' && text[1] <= '9');
+}
+
+bool IsParameterWord(const char* text) {
+    if (text == nullptr || std::strlen(text) < 2 || text[0] != '/') return false;
+    return std::strchr(text, '=') != nullptr;
+}
+
+ArgumentList MakeArgumentList(int count, char** args) {
+    ArgumentList list{count, args, 0, false};
+    for (int32_t i = 1; i < count; ++i) {
+        if (IsCommandWord(args[i]))
+            ++list.commandCount;
+        else if (!IsParameterWord(args[i]))
+            list.malformed = true;
+    }
+    return list;
+}
+
+std::string GetName(const ArgumentList& list, int32_t index) {
+    if (index < 1 || index >= list.count || list.args[index] == nullptr) return std::string();
+    const char* text = list.args[index];
+    const char* equals = std::strchr(text, '=');
+    if (equals == nullptr || equals == text) return std::string(text);
+    return std::string(text, static_cast<size_t>(equals - text));
+}
+
+int32_t FindCommand(const ArgumentList& list, const char* word) {
+    for (int32_t i = list.count - 1; i >= 1; --i)
+        if (IsCommandWord(list.args[i]) && GetName(list, i) == word) return i;
+    return -1;
+}
+
+int32_t FindParameter(const ArgumentList& list, const char* word) {
+    for (int32_t i = list.count - 1; i >= 1; --i)
+        if (IsParameterWord(list.args[i]) && GetName(list, i) == word) return i;
+    return -1;
+}
+
+std::string GetValue(const ArgumentList& list, const char* word) {
+    int32_t index = FindParameter(list, word);
+    if (index < 0) return std::string();
+    return std::string(std::strchr(list.args[index], '=') + 1);
+}
+
+std::string GetCommandAt(const ArgumentList& list, int32_t index) {
+    if (index < 1 || index >= list.count || !IsCommandWord(list.args[index])) return std::string();
+    return std::string(list.args[index]);
+}
+
+bool ParseMacAddress(const char* text, size_t length, uint8_t mac[6]) {
+    if (text == nullptr || length == 0) return false;
+    if (HasHexPrefix(text, length)) {
+        text += 2;
+        length -= 2;
+    }
+    if (length < 1 || length > 17) return false;
+    uint8_t bytes[6] = {};
+    size_t pos = 0;
+    size_t count = 0;
+    while (pos < length) {
+        if (count == 6) return false;  // a seventh pair has no room
+        if (length - pos < 2) return false;
+        int high = HexDigit(text[pos]);
+        int low = HexDigit(text[pos + 1]);
+        if (high < 0 || low < 0) return false;
+        bytes[count++] = static_cast<uint8_t>(high << 4 | low);
+        pos += 2;
+        if (pos < length && text[pos] == ':') ++pos;
+    }
+    std::memcpy(mac, bytes, sizeof bytes);
+    return true;
+}
+
+bool ParseHexValue(const char* text, size_t length, uint32_t* value) {
+    if (text == nullptr || length == 0) return false;
+    if (HasHexPrefix(text, length)) {
+        text += 2;
+        length -= 2;
+    }
+    if (length < 1 || length > 8) return false;
+    uint32_t result = 0;
+    for (size_t i = 0; i < length; ++i) {
+        int digit = HexDigit(text[i]);
+        if (digit < 0) return false;
+        result = result * 16 + static_cast<uint32_t>(digit);
+    }
+    *value = result;
+    return true;
+}
+
+bool ParseCommandLine(CommandLine& cmd) {
+    const ArgumentList list = MakeArgumentList(g_argc, g_argv);
+
+    if (list.malformed) return RejectOneLine("Command line parameters contain errors.");
+
+    for (int32_t i = 1; i < list.count; ++i) {
+        std::string name = GetName(list, i);
+        if (!IsOptionWord(name)) {
+            ErrFormat("ERROR: %s is not a valid parameter. %s\n", name.c_str(), kSeeHelp);
+            return false;
+        }
+    }
+
+    if (list.commandCount < 1)
+        return RejectTwoLines("The first command line parameter must be a command.");
+
+    if (FindCommand(list, "/?") >= 0 || FindCommand(list, "/help") >= 0) {
+        cmd.command = CommandHelp;
+        PrintUsage();
+        return false;
+    }
+
+    const std::string first = GetCommandAt(list, 1);
+    if (first.empty()) return RejectTwoLines("The first command line parameter must be a command.");
+    if (first == "/set")
+        cmd.command = CommandSet;
+    else if (first == "/discover")
+        cmd.command = CommandDiscover;
+    else if (first == "/upload")
+        cmd.command = CommandUpload;
+    else
+        return RejectOneLine("Invalid command.");
+
+    const std::string mac = GetValue(list, "/mac");
+    if (cmd.command != CommandDiscover) {
+        if (strcasecmp(mac.c_str(), "auto") == 0) {
+            std::memset(cmd.mac, 0, sizeof cmd.mac);
+        } else if (!mac.empty() && !ParseMacAddress(mac.c_str(), mac.size(), cmd.mac)) {
+            // Taking the first device found instead would reconfigure the wrong one.
+            return RejectOneLine("The /mac value is not \"auto\" or a MAC address such as 02C0DE123456.");
+        }
+    }
+
+    if (!CopyText(GetValue(list, "/firmware"), "", cmd.firmwarePath, sizeof cmd.firmwarePath,
+                  "The /firmware path is longer than 4095 characters."))
+        return false;
+
+    const std::string ip = GetValue(list, "/ip");
+    if (!ip.empty()) {
+        if (!mac.empty() && cmd.command != CommandSet)
+            return RejectTwoLines("Please specify either mac address or ip address, but not both.");
+        if (strcasecmp(ip.c_str(), "dhcp") == 0) {
+            if (cmd.command != CommandSet)
+                return RejectTwoLines("dhcp parameter is valid only with the /set command.");
+            cmd.useDhcp = 1;
+            cmd.ip = 0;
+        } else {
+            cmd.useDhcp = 0;
+            if (!ConvertAddress(ip, &cmd.ip, "The /ip value is not a valid IP address.")) return false;
+        }
+    } else {
+        cmd.ip = 0;
+        if (!(FindParameter(list, "/mac") >= 0 && !mac.empty()) && cmd.command != CommandDiscover)
+            return RejectOneLine("Please specify a mac or ip address.");
+    }
+
+    if (!ConvertAddress(GetValue(list, "/subnet"), &cmd.subnet,
+                        "The /subnet value is not a valid subnet mask."))
+        return false;
+    if (!ConvertAddress(GetValue(list, "/gateway"), &cmd.gateway,
+                        "The /gateway value is not a valid IP address."))
+        return false;
+
+    if (!CopyText(GetValue(list, "/password"), "Brackwater", cmd.password, sizeof cmd.password,
+                  "The /password value is longer than 255 characters."))
+        return false;
+    if (!CopyText(GetValue(list, "/username"), "root", cmd.username, sizeof cmd.username,
+                  "The /username value is longer than 255 characters."))
+        return false;
+
+    const std::string vendor = GetValue(list, "/vendorid");
+    if (vendor.empty()) {
+        cmd.magics[0] = kMagicTELQ;
+        cmd.magics[1] = kMagicHAPF;
+        cmd.magicCount = 2;
+    } else {
+        uint32_t magic = 0;
+        // Magic 0 would open no usable handle.
+        if (!ParseHexValue(vendor.c_str(), vendor.size(), &magic) || magic == 0)
+            return RejectOneLine("The /vendorid value is not a nonzero hexadecimal packet magic.");
+        cmd.magics[0] = magic;
+        cmd.magicCount = 1;
+    }
+
+    cmd.vendorGuid = kVendorGuid;
+    return true;
+}
+
+}  // namespace kelvo

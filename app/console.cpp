@@ -1,0 +1,111 @@
+// Console output: every write is flushed at once and standard output is
+// flushed before standard error is written, so both streams keep program
+// order on one console or one pipe.
+#include "app/console.h"
+
+#include <cstdio>
+
+namespace kelvo {
+
+namespace {
+
+void ToError(const char* text) {
+    std::fflush(stdout);
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+void Out(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);  // progress texts without a line end show at once too
+}
+
+void OutLine(const char* text) {
+    std::fputs(text, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void OutFormat(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stdout, format, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+void Err(const char* text) { ToError(text); }
+
+void ErrLine(const char* text) {
+    std::fflush(stdout);
+    std::fputs(text, stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+void ErrFormat(const char* format, ...) {
+    std::fflush(stdout);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fflush(stderr);
+}
+
+void PrintBanner() {
+    OutLine("");
+    OutLine("Kelvo Programmer");
+    OutFormat("Version %s\n", "1.3.13.0");
+    OutLine("Copyright (C) Kelvo. All rights reserved.");
+}
+
+void PrintUsage() {
+    static const char* const kUsage[] = {
+        "Usage:",
+        "    kelvoprog [Option][Parameters]",
+        "",
+        "Options:",
+        "    /?, /help   Display usage information.",
+        "    /discover   Discover devices on the network.",
+        "    /set        Set device parameters.",
+        "    /upload     Upload firmware image to device.",
+        "",
+        "Parameters:",
+        "    /mac        MAC address of the target device.",
+        "                    Example: /mac=auto (target is the first device found)",
+        "                             /mac=02C0DE123456 (target is individual device)",
+        "    /username   Username to login to the device (default: root).",
+        "                    Example: /username=admin",
+        "    /password   Password to login to the device (default: Brackwater).",
+        "                    Example: /password=Brackwater",
+        "    /ip         Used with either /firmware or /set command:",
+        "                   with /firmware: IP address of the target device.",
+        "                   with /set:      new ip address for the target device.",
+        "                    Example: /ip=192.168.1.2 (specific ip address)",
+        "                             /ip=dhcp (obtain ip address using DHCP) ",
+        "                                NOTE: dhcp is valid only with /set command",
+        "    /subnet     Used only with /set command: new subnet mask to set for device",
+        "                    Example: /subnet=255.255.255.0",
+        "    /gateway    Used only with /set command: new gateway to set for device",
+        "                    Example: /gateway=192.168.1.1",
+        "    /firmware   File name of firmware to flash the device with.",
+        "                    Example: /firmware=c:\\myfirmware.bin",
+        "",
+        "Examples:",
+        "    kelvoprog /discover",
+        "    kelvoprog /set /mac=02c0de254074 /ip=192.168.1.1 /subnet=255.255.255.0",
+        "         Assigns a static IP address to the device.",
+        "    kelvoprog /upload /firmware=C:\\myfirmware.bin /ip=192.168.1.2",
+        "        (default used for /username and /password)",
+        "    kelvoprog /upload /firmware=C:\\myfirmware.bin /mac=auto",
+        "        (first device discovered will get firmware uploaded)",
+    };
+    static_assert(sizeof kUsage / sizeof kUsage[0] == 38, "the usage text has 38 lines");
+    PrintBanner();
+    OutLine("");
+    for (const char* line : kUsage) OutLine(line);
+}
+
+}  // namespace kelvo

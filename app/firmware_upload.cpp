@@ -1,0 +1,46 @@
+// The /upload command: one binary FTP transfer of the firmware file.
+#include "app/firmware_upload.h"
+
+#include <string>
+
+#include "app/console.h"
+#include "platform/ftp.h"
+#include "platform/net.h"
+
+namespace kelvo {
+
+int UploadFirmware(const CommandLine& cmd) {
+    int result = 0;
+    const char* failure = "";
+    platform::FtpSession ftp;
+    if (!ftp.Initialize()) {
+        result = 9;
+        failure = "Failed to initialize FTP session.";
+    } else if (!ftp.Connect(platform::FormatIPv4(cmd.ip).c_str(), cmd.username, cmd.password)) {
+        result = 9;
+        failure = "Failed to open FTP session";
+    } else {
+        const std::string remoteName = platform::RemoteFileName(cmd.firmwarePath);
+        if (!ftp.PutFile(cmd.firmwarePath, remoteName.c_str())) {
+            result = 9;
+            failure = "FtpPutFile failed";
+        }
+    }
+
+    if (result == 0) {
+        OutLine("SUCCESS: Firmware image uploaded to device.");
+    } else {
+        // The code goes to standard error, its text to standard output,
+        // completing the same console line.
+        const uint32_t code = ftp.LastError();
+        ErrFormat("%s with error %u", failure, code);
+        const std::string text = ftp.ErrorText(code);
+        if (text.empty())
+            OutLine("");
+        else
+            OutFormat(": %s\n", text.c_str());
+    }
+    return result;  // the session closes its handles on the way out
+}
+
+}  // namespace kelvo

@@ -1,0 +1,93 @@
+// The /set command: DHCP mode and static network settings, each checked
+// against the device's own report afterwards.
+#include "app/network_settings.h"
+
+#include <cstring>
+#include <string>
+
+#include "app/console.h"
+#include "platform/net.h"
+#include "platform/sync.h"
+
+namespace kelvo {
+
+uint32_t RebootWaitMs = 40000;
+
+namespace {
+
+void RebootAndWait(QuexHandle handle, const uint8_t mac[6], const CommandLine& cmd) {
+    QUEXRebootDevice(handle, mac, cmd.password);  // the check after the wait decides
+    OutLine("Device has been rebooted.");
+    platform::SleepMs(RebootWaitMs);
+}
+
+}  // namespace
+
+bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, bool reboot) {
+    const uint8_t wanted = cmd.useDhcp == 1 ? 1 : 0;
+    uint8_t mac[6];
+    std::memcpy(mac, device.macAddress, sizeof mac);
+    if (device.dhcpEnabled == wanted) return true;
+
+    if (QUEXSetDHCP(handle, mac, wanted, cmd.password) != 0) {
+        ErrLine("ERROR: Failed to set DHCP mode for device.");
+        return false;
+    }
+    if (!reboot) return true;
+
+    RebootAndWait(handle, mac, cmd);
+    if (QUEXGetDeviceInfo(handle, mac, &device) != 0) {
+        ErrLine("ERROR: Failed to get device information. E5");
+        return false;
+    }
+    if (device.dhcpEnabled == wanted) {
+        OutLine("DHCP mode has been changed.");
+        return true;
+    }
+    ErrLine("ERROR: Failed to change DHCP mode.");
+    return false;
+}
+
+bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd,
+                      uint32_t ip, uint32_t gateway, uint32_t subnet) {
+    SetDhcpMode(handle, device, cmd, false);  // switches DHCP off; a failure is reported there
+
+    uint8_t mac[6];
+    std::memcpy(mac, device.macAddress, sizeof mac);
+    const uint32_t subnetSent = subnet != 0 ? subnet : device.subnetMask;
+    const uint32_t gatewaySent = gateway != 0 ? gateway : device.gateway;
+
+    if (QUEXSetNetwork(handle, mac, ip, subnetSent, gatewaySent, cmd.password) != 0) {
+        char message[256] = {};
+        QUEXGetLastErrorMessage(handle, message, 255);
+        ErrFormat("ERROR: Failed to assign IP address to device: %s\n", message);
+        ErrFormat("\tip: %s  subnet: %s  gateway: %s\n", platform::FormatIPv4(ip).c_str(),
+                  platform::FormatIPv4(subnetSent).c_str(), platform::FormatIPv4(gatewaySent).c_str());
+        return false;
+    }
+
+    if (QUEXGetDeviceInfo(handle, mac, &device) != 0) {
+        ErrLine("ERROR: Failed to get device information. E4");
+        return false;
+    }
+    // Values of 0 were not given and are not compared.
+    if (device.ipAddress == ip && (gateway == 0 || device.gateway == gateway) &&
+        (subnet == 0 || device.subnetMask == subnet)) {
+        OutLine("IP address has been changed.");
+        return true;
+    }
+
+    RebootAndWait(handle, mac, cmd);
+    if (QUEXGetDeviceInfo(handle, mac, &device) != 0) {
+        ErrLine("ERROR: Failed to get device information. E5");
+        return false;
+    }
+    if (device.ipAddress == ip) {
+        OutLine("IP address has been changed.");
+        return true;
+    }
+    ErrLine("ERROR: Failed to change IP address.");
+    return false;
+}
+
+}  // namespace kelvo

@@ -1,0 +1,33 @@
+// The result log file on POSIX: no share modes here, every process may open
+// the file as the permissions allow.
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/file.h"
+
+namespace platform {
+
+FileHandle LogFileOpen(const char* path) {
+    if (path == nullptr) return kInvalidFile;
+    int fd;
+    do {
+        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? kInvalidFile : fd;
+}
+
+long LogFileWrite(FileHandle file, const void* data, size_t length) {
+    if (file == kInvalidFile) return -1;
+    ssize_t written;
+    do {
+        written = ::write(file, data, length);
+    } while (written < 0 && errno == EINTR);
+    return static_cast<long>(written);
+}
+
+void LogFileClose(FileHandle file) {
+    if (file != kInvalidFile) ::close(file);
+}
+
+}  // namespace platform

@@ -1,0 +1,132 @@
+// FTP upload over libcurl: log in first, then open the local file and store
+// it in image mode over the same connection. Active mode (PORT) on port 21.
+#include <cstdio>
+#include <curl/curl.h>
+#include <sys/stat.h>
+
+#include "platform/ftp.h"
+
+namespace platform {
+
+namespace {
+
+constexpr long kConnectTimeoutS = 30;
+constexpr long kResponseTimeoutS = 60;
+
+CURL* Handle(void* impl) { return static_cast<CURL*>(impl); }
+
+size_t ReadFromFile(char* buffer, size_t size, size_t count, void* file) {
+    return std::fread(buffer, size, count, static_cast<std::FILE*>(file));
+}
+
+// Closes the local file on every path.
+struct LocalFile {
+    std::FILE* file = nullptr;
+    ~LocalFile() {
+        if (file != nullptr) std::fclose(file);
+    }
+};
+
+}  // namespace
+
+FtpSession::FtpSession() = default;
+
+FtpSession::~FtpSession() {
+    if (impl_ != nullptr) curl_easy_cleanup(Handle(impl_));
+}
+
+bool FtpSession::Initialize() {
+    if (impl_ == nullptr) impl_ = curl_easy_init();
+    if (impl_ == nullptr) {
+        lastError_ = CURLE_FAILED_INIT;
+        return false;
+    }
+    CURL* curl = Handle(impl_);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");  // no proxy from the environment
+    curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");  // active mode, the control connection's address
+    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS);
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutS);
+    curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);  // TYPE I
+    return true;
+}
+
+bool FtpSession::Connect(const char* host, const char* user, const char* password) {
+    if (impl_ == nullptr) {
+        lastError_ = CURLE_FAILED_INIT;
+        return false;
+    }
+    CURL* curl = Handle(impl_);
+    host_ = host;
+    user_ = user;
+    password_ = password;
+    const std::string url = "ftp://" + host_ + ":21/";
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_USERNAME, user_.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, password_.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);  // connect and log in, transfer nothing
+    const CURLcode code = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+    if (code != CURLE_OK) {
+        lastError_ = static_cast<uint32_t>(code);
+        return false;
+    }
+    return true;
+}
+
+bool FtpSession::PutFile(const char* localPath, const char* remoteName) {
+    if (impl_ == nullptr) {
+        lastError_ = CURLE_FAILED_INIT;
+        return false;
+    }
+    CURL* curl = Handle(impl_);
+    // Only a readable regular file is offered, so a bad local path never
+    // leaves an empty file on the server.
+    LocalFile local;
+    struct stat info {};
+    local.file = std::fopen(localPath, "rb");
+    if (local.file == nullptr || fstat(fileno(local.file), &info) != 0 || !S_ISREG(info.st_mode)) {
+        lastError_ = CURLE_READ_ERROR;
+        return false;
+    }
+
+    char* escaped = curl_easy_escape(curl, remoteName, 0);
+    if (escaped == nullptr) {
+        lastError_ = CURLE_OUT_OF_MEMORY;
+        return false;
+    }
+    const std::string url = "ftp://" + host_ + ":21/" + escaped;
+    curl_free(escaped);
+
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadFromFile);
+    curl_easy_setopt(curl, CURLOPT_READDATA, local.file);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(info.st_size));
+    const CURLcode code = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 0L);
+    curl_easy_setopt(curl, CURLOPT_READDATA, nullptr);
+    if (code != CURLE_OK) {
+        lastError_ = static_cast<uint32_t>(code);
+        return false;
+    }
+    return true;
+}
+
+uint32_t FtpSession::LastError() const { return lastError_; }
+
+std::string FtpSession::ErrorText(uint32_t code) const {
+    const char* text = curl_easy_strerror(static_cast<CURLcode>(code));
+    return text != nullptr ? text : "";
+}
+
+std::string RemoteFileName(const char* path) {
+    if (path == nullptr) return std::string();
+    const std::string whole(path);
+    const size_t separator = whole.find_last_of("/\\");
+    return separator == std::string::npos ? whole : whole.substr(separator + 1);
+}
+
+}  // namespace platform

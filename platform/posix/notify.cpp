@@ -1,0 +1,75 @@
+// POSIX notification targets: the "window" is a socket descriptor that
+// receives QuexWindowMessage records, the event is an eventfd. The library
+// works on duplicates so that a descriptor number the caller closes (and the
+// system hands out again) is never written to.
+#include "platform/notify.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+int Duplicate(int fd) {
+    if (fd < 0) return -1;
+    return fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+void CloseDescriptor(int fd) {
+    if (fd >= 0) close(fd);
+}
+
+}  // namespace
+
+bool WindowExists(QuexWindow window) {
+    if (window < 0) return false;
+    int type = 0;
+    socklen_t length = sizeof type;
+    return getsockopt(window, SOL_SOCKET, SO_TYPE, &type, &length) == 0;
+}
+
+QuexWindow WindowRetain(QuexWindow window) {
+    if (!WindowExists(window)) return QUEX_NO_WINDOW;
+    const int copy = Duplicate(window);
+    return copy < 0 ? QUEX_NO_WINDOW : copy;
+}
+
+void WindowRelease(QuexWindow window) { CloseDescriptor(window); }
+
+bool WindowPost(QuexWindow window, uint32_t message, uint64_t wParam, uint64_t lParam) {
+    if (window < 0) return false;
+    QuexWindowMessage record{};
+    record.message = message;
+    record.wParam = wParam;
+    record.lParam = lParam;
+    for (;;) {
+        // Never blocks and never raises SIGPIPE: a reader that is gone
+        // (EPIPE, ECONNREFUSED, ENOTCONN) or a full queue (EAGAIN) skips it.
+        const ssize_t sent = send(window, &record, sizeof record, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent == static_cast<ssize_t>(sizeof record)) return true;
+        if (sent < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
+QuexEvent EventRetain(QuexEvent event) {
+    const int copy = Duplicate(event);
+    return copy < 0 ? QUEX_NO_EVENT : copy;
+}
+
+void EventRelease(QuexEvent event) { CloseDescriptor(event); }
+
+bool EventSignal(QuexEvent event) {
+    if (event < 0) return false;
+    const uint64_t one = 1;
+    for (;;) {
+        const ssize_t written = write(event, &one, sizeof one);
+        if (written == static_cast<ssize_t>(sizeof one)) return true;
+        if (written < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,111 @@
+// Contexts, the handle registry and the per-handle last error.
+#include "quex/context.h"
+
+#include <cstring>
+#include <new>
+
+#include "platform/net.h"
+#include "platform/notify.h"
+#include "quex/device_record.h"
+#include "quex/guarded_list.h"
+
+namespace quex {
+
+const char kMessageSucceeded[] = "Operation succeeded";
+const char kMessageTimedOut[] = "Operation timed out";
+
+namespace {
+
+// Constant-initialised, so it exists before any caller's static constructors;
+// its mutex is made on first use and it is never destroyed.
+GuardedList gHandleRegistry{nullptr, nullptr, nullptr, 0};
+
+constexpr char kMulticastGroup[] = "224.0.5.128";
+constexpr uint16_t kQuexPort = 2362;
+constexpr int32_t kMulticastTtl = 64;
+constexpr uint32_t kPollMs = 200;
+constexpr int64_t kReplyTimeout = -300000000;  // 30 s in 100-ns units
+constexpr int64_t kInfoTimeout = -50000000;    // 5 s
+constexpr int64_t kDefaultQuietTime = -50000000;
+
+}  // namespace
+
+GuardedList* HandleRegistry() { return &gHandleRegistry; }
+
+QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
+    if (vendorGuid == nullptr) return nullptr;
+    if (!platform::NetStartup()) return nullptr;
+    auto* context = new (std::nothrow) QuexContext{};
+    if (context == nullptr) {
+        platform::NetCleanup();
+        return nullptr;
+    }
+    context->magic = magic;
+    std::memcpy(&context->vendorGuid, vendorGuid, sizeof context->vendorGuid);
+    SetContextError(context, 0, kMessageSucceeded);
+
+    context->multicastTtl = kMulticastTtl;
+    uint32_t group = 0;
+    platform::ParseIPv4(kMulticastGroup, &group);
+    context->multicastGroup = group;
+    context->port = kQuexPort;
+    context->requestPollMs = kPollMs;
+    context->replyTimeout = kReplyTimeout;
+    context->infoTimeout = kInfoTimeout;
+    context->searchPollMs = kPollMs;
+    context->quietTime = kDefaultQuietTime;
+    // Descriptor 0 is a real descriptor: "none" is -1.
+    context->notifyWindow = QUEX_NO_WINDOW;
+    context->notifyEvent = QUEX_NO_EVENT;
+
+    context->stopEvent = new (std::nothrow) platform::Event;
+    if (context->stopEvent != nullptr && context->stopEvent->Valid()) {
+        context->searchTimer = new (std::nothrow) platform::WaitableTimer;
+        if (context->searchTimer != nullptr && context->searchTimer->Valid())
+            context->results = ListCreate();
+    }
+    if (context->results == nullptr || ListAdd(&gHandleRegistry, context) < 0) {
+        DestroyContext(context);
+        return nullptr;
+    }
+    return context;
+}
+
+void DestroyContext(QuexContext* context) {
+    if (context == nullptr) return;
+    ListRemove(&gHandleRegistry, context);
+    delete context->stopEvent;
+    context->stopEvent = nullptr;
+    delete context->searchTimer;
+    context->searchTimer = nullptr;
+    if (context->results != nullptr) {
+        while (void* record = ListPopFront(context->results))
+            DeleteDeviceRecord(static_cast<QuexDeviceRecord*>(record));
+        ListDestroy(context->results);
+        context->results = nullptr;
+    }
+    // A notification target the search still holds a reference to.
+    if (context->notifyWindow != QUEX_NO_WINDOW) platform::WindowRelease(context->notifyWindow);
+    if (context->notifyEvent != QUEX_NO_EVENT) platform::EventRelease(context->notifyEvent);
+    platform::NetCleanup();
+    delete context;
+}
+
+QuexContext* LookupContext(QuexHandle handle) {
+    if (handle == nullptr) return nullptr;
+    // The value is compared, never followed, until the registry vouches for it.
+    return ListContains(&gHandleRegistry, handle) ? handle : nullptr;
+}
+
+void SetContextError(QuexContext* context, int32_t code, const char* message) {
+    if (context == nullptr || message == nullptr || code == -1) return;
+    context->lastErrorCode = code;
+    const size_t capacity = sizeof context->lastErrorMessage;
+    size_t length = 0;
+    while (length < capacity - 1 && message[length] != '\0') ++length;
+    // memmove: the message may be the context's own text.
+    std::memmove(context->lastErrorMessage, message, length);
+    std::memset(context->lastErrorMessage + length, 0, capacity - length);
+}
+
+}  // namespace quex

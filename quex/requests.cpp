@@ -1,0 +1,262 @@
+// Directed queries and configuration requests. Each exchange sends its
+// request exactly once and waits for the first matching reply or its
+// time-out; sockets and timers live only for the exchange.
+#include "quex/requests.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/net.h"
+#include "platform/sync.h"
+#include "quex/codec.h"
+#include "quex/digest.h"
+#include "quex/guarded_list.h"
+#include "quex/sockets.h"
+
+namespace quex {
+namespace {
+
+constexpr size_t kMacSize = 6;
+constexpr size_t kDigestSize = 16;
+constexpr size_t kTrailerSize = 4 + 18;  // field 20, then field 21
+constexpr size_t kMaxPlainPassword = 255;
+// Largest fixed body (set network: address, mask, gateway, MAC) plus the
+// length byte and the longer of the two authentication forms.
+constexpr size_t kMaxBodySize = 18;
+constexpr size_t kMaxRequestSize = kHeaderSize + kMaxBodySize + 1 + kMaxPlainPassword;
+static_assert(kDigestSize + kTrailerSize <= kMaxPlainPassword, "digest form fits the buffer");
+
+// The sockets of OpenAllInterfaceSockets, closed with the scope.
+class InterfaceSockets {
+public:
+    explicit InterfaceSockets(const QuexContext* context)
+        : count_(OpenAllInterfaceSockets(context, &sockets_)) {}
+    ~InterfaceSockets() {
+        if (count_ > 0) CloseInterfaceSockets(sockets_, count_);
+    }
+    InterfaceSockets(const InterfaceSockets&) = delete;
+    InterfaceSockets& operator=(const InterfaceSockets&) = delete;
+    const SocketHandle* Get() const { return sockets_; }
+    int32_t Count() const { return count_; }
+
+private:
+    SocketHandle* sockets_ = nullptr;
+    int32_t count_;
+};
+
+// One socket bound to one local address, closed with the scope.
+class InterfaceSocket {
+public:
+    InterfaceSocket(const QuexContext* context, uint32_t localAddress)
+        : socket_(OpenInterfaceSocket(context, localAddress)) {}
+    ~InterfaceSocket() {
+        if (socket_ != platform::kInvalidSocket) platform::SocketClose(socket_);
+    }
+    InterfaceSocket(const InterfaceSocket&) = delete;
+    InterfaceSocket& operator=(const InterfaceSocket&) = delete;
+    bool Valid() const { return socket_ != platform::kInvalidSocket; }
+    const SocketHandle* Get() const { return &socket_; }
+
+private:
+    SocketHandle socket_;
+};
+
+// An address list destroyed with the scope.
+class AddressList {
+public:
+    AddressList() : list_(ListCreate()) {}
+    ~AddressList() { ListDestroy(list_); }
+    AddressList(const AddressList&) = delete;
+    AddressList& operator=(const AddressList&) = delete;
+    GuardedList* Get() const { return list_; }
+
+private:
+    GuardedList* list_;
+};
+
+bool IsWildcard(const uint8_t* mac) { return std::memcmp(mac, kBroadcastMac, kMacSize) == 0; }
+
+int32_t TimedOut(QuexContext* context) {
+    SetContextError(context, kErrorTimedOut, kMessageTimedOut);
+    return kErrorTimedOut;
+}
+
+// The request types and the part of the body that precedes the
+// authentication block (the target MAC is its last six bytes).
+struct RequestShape {
+    uint16_t requestType;
+    uint16_t replyType;
+    uint8_t body[kMaxBodySize];
+    size_t bodyLength;
+};
+
+int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const char* password,
+                                const RequestShape& shape) {
+    if (context == nullptr || mac == nullptr || password == nullptr) return -1;
+
+    const int64_t interfaceAddress = FindDeviceInterface(context, mac);
+    if (interfaceAddress < 0) return -1;
+
+    uint8_t request[kMaxRequestSize] = {};
+    WriteHeader(request, context->magic, shape.requestType, 0);
+    uint8_t* payload = request + kHeaderSize;
+    std::memcpy(payload, shape.body, shape.bodyLength);
+    uint8_t* lengthByte = payload + shape.bodyLength;
+    uint8_t* authentication = lengthByte + 1;
+
+    // A fresh query for every request: the challenge is always the latest.
+    uint8_t challenge[kChallengeBlockSize] = {};
+    const int32_t fetched = FetchChallenge(context, mac, challenge);
+    if (fetched != 0) return fetched;
+
+    size_t payloadLength = 0;
+    const size_t passwordLength = std::strlen(password);
+    if (challenge[0] == 14) {
+        *lengthByte = static_cast<uint8_t>(kDigestSize);
+        const int32_t digested =
+            ComputeRequestDigest(challenge, password, payload, static_cast<int16_t>(shape.bodyLength + 1),
+                                 request + 4, authentication);
+        if (digested != 0) return digested;
+        WriteVersionField(authentication + kDigestSize);
+        WriteGuidField(context, authentication + kDigestSize + 4);
+        payloadLength = shape.bodyLength + 1 + kDigestSize + kTrailerSize;
+    } else {
+        // The length byte cannot carry more; a cut password would be wrong.
+        if (passwordLength > kMaxPlainPassword) return -1;
+        *lengthByte = static_cast<uint8_t>(passwordLength);
+        std::memcpy(authentication, password, passwordLength);
+        payloadLength = shape.bodyLength + 1 + passwordLength;
+    }
+    WriteHeader(request, context->magic, shape.requestType, static_cast<uint16_t>(payloadLength));
+
+    QuexDeviceRecord record;
+    if (!InitDeviceRecord(context, &record)) return -1;
+    const int32_t exchanged =
+        ExchangeOnInterface(context, static_cast<uint32_t>(interfaceAddress), shape.replyType, mac,
+                            request, kHeaderSize + payloadLength, &record);
+    if (exchanged != 0) return exchanged;
+
+    const bool hasError = (record.presentResults & kPresentErrorCode) != 0;
+    const bool hasMessage = (record.presentResults & kPresentResultMessage) != 0;
+    SetContextError(context, hasError ? record.errorCode : 0, hasMessage ? record.resultMessage : "");
+    return (record.presentResults & kPresentResultCode) != 0 ? record.resultCode : 0;
+}
+
+}  // namespace
+
+int32_t QueryDevice(QuexContext* context, const uint8_t* mac, QuexDeviceRecord* record) {
+    if (context == nullptr || mac == nullptr || IsWildcard(mac) || record == nullptr) return -1;
+
+    InterfaceSockets sockets(context);
+    if (sockets.Count() <= 0) return -1;
+    platform::WaitableTimer timer;
+    if (!timer.Valid()) return -1;
+
+    SendDiscoveryRequest(context, sockets.Get(), sockets.Count(), mac);
+    if (!timer.SetRelative(context->infoTimeout)) return -1;
+
+    const size_t watched = static_cast<size_t>(std::min(sockets.Count(), kMaxWatchedSockets));
+    for (;;) {
+        bool ready[kMaxWatchedSockets] = {};
+        const int readyCount =
+            platform::WaitReadable(sockets.Get(), watched, context->requestPollMs, ready);
+        if (readyCount < 0) return -1;
+        for (size_t i = 0; readyCount > 0 && i < watched; ++i) {
+            if (!ready[i]) continue;
+            ResetDeviceRecord(context, record);
+            if (ReceiveResponse(context, sockets.Get()[i], DiscoveryResponse, mac, record) == 0)
+                return 0;
+        }
+        // Checked on every pass: foreign datagrams that keep a socket
+        // readable must not hold the wait open.
+        if (timer.Wait(0)) return TimedOut(context);
+    }
+}
+
+int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_t replyType,
+                            const uint8_t* mac, const uint8_t* request, size_t length,
+                            QuexDeviceRecord* record) {
+    if (context == nullptr || mac == nullptr || request == nullptr || length == 0 ||
+        record == nullptr)
+        return -1;
+
+    InterfaceSocket socket(context, localAddress);
+    if (!socket.Valid()) return -1;
+    platform::WaitableTimer timer;
+    if (!timer.Valid()) return -1;
+
+    SendToGroup(context, socket.Get(), 1, request, length);
+    if (!timer.SetRelative(context->replyTimeout)) return -1;
+
+    for (;;) {
+        bool ready[1] = {};
+        const int readyCount = platform::WaitReadable(socket.Get(), 1, context->requestPollMs, ready);
+        if (readyCount < 0) return -1;
+        ResetDeviceRecord(context, record);
+        if (readyCount > 0 && ready[0] &&
+            ReceiveResponse(context, *socket.Get(), replyType, mac, record) == 0)
+            return 0;
+        // Checked on every pass, whether or not a datagram came.
+        if (timer.Wait(0)) return TimedOut(context);
+    }
+}
+
+int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac) {
+    if (context == nullptr || mac == nullptr || IsWildcard(mac)) return -1;
+
+    AddressList addresses;
+    if (addresses.Get() == nullptr) return -1;
+    const int32_t count = EnumerateLocalAddresses(addresses.Get());
+    if (count <= 0) return -1;
+    if (count == 1)
+        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ListGetAt(addresses.Get(), 0)));
+
+    QuexDeviceRecord record;
+    if (!InitDeviceRecord(context, &record)) return -1;
+    if (QueryDevice(context, mac, &record) != 0) return -1;
+    return record.info.interfaceAddress;
+}
+
+int32_t FetchChallenge(QuexContext* context, const uint8_t* mac, uint8_t* challengeBlock) {
+    if (context == nullptr || mac == nullptr || challengeBlock == nullptr || IsWildcard(mac))
+        return -1;
+
+    QuexDeviceRecord record;
+    if (!InitDeviceRecord(context, &record)) return -1;
+    if (QueryDevice(context, mac, &record) != 0) return -1;
+    if ((record.info.presentFields & kPresentChallenge) != 0 &&
+        record.info.challengeLength == sizeof record.info.challenge) {
+        challengeBlock[0] = record.info.challengeLength;
+        std::memcpy(challengeBlock + 1, record.info.challenge, sizeof record.info.challenge);
+    }
+    return 0;
+}
+
+int32_t RebootDevice(QuexContext* context, const uint8_t* mac, const char* password) {
+    if (mac == nullptr) return -1;
+    RequestShape shape{RebootRequest, RebootResponse, {}, kMacSize};
+    std::memcpy(shape.body, mac, kMacSize);
+    return RunConfigurationRequest(context, mac, password, shape);
+}
+
+int32_t SetDeviceNetwork(QuexContext* context, const uint8_t* mac, uint32_t ipAddress,
+                         uint32_t subnetMask, uint32_t gateway, const char* password) {
+    if (mac == nullptr) return -1;
+    // The three addresses are already in network order: copied as they are.
+    RequestShape shape{SetNetworkRequest, SetNetworkResponse, {}, 12 + kMacSize};
+    std::memcpy(shape.body, &ipAddress, 4);
+    std::memcpy(shape.body + 4, &subnetMask, 4);
+    std::memcpy(shape.body + 8, &gateway, 4);
+    std::memcpy(shape.body + 12, mac, kMacSize);
+    return RunConfigurationRequest(context, mac, password, shape);
+}
+
+int32_t SetDeviceDhcp(QuexContext* context, const uint8_t* mac, int32_t dhcp, const char* password) {
+    if (mac == nullptr) return -1;
+    RequestShape shape{SetDhcpRequest, SetDhcpResponse, {}, 1 + kMacSize};
+    shape.body[0] = static_cast<uint8_t>(dhcp & 0xFF);
+    std::memcpy(shape.body + 1, mac, kMacSize);
+    return RunConfigurationRequest(context, mac, password, shape);
+}
+
+}  // namespace quex

@@ -1,0 +1,212 @@
+// Device search: one discovery request out of every local interface, then a
+// worker that polls the sockets, collects the answers in the handle's results
+// and tells the caller about them. A synchronous search is the same worker
+// with a callback that re-arms the quiet-time timer the caller waits on.
+#include "quex/search.h"
+
+#include <cstring>
+#include <new>
+
+#include "platform/net.h"
+#include "platform/notify.h"
+#include "platform/sync.h"
+#include "quex/codec.h"
+#include "quex/device_record.h"
+#include "quex/guarded_list.h"
+#include "quex/sockets.h"
+
+namespace quex {
+namespace {
+
+// Drops the library's own references to the caller's window and event.
+void ReleaseNotificationTargets(QuexContext* context) {
+    if (context->notifyWindow != QUEX_NO_WINDOW) {
+        platform::WindowRelease(context->notifyWindow);
+        context->notifyWindow = QUEX_NO_WINDOW;
+    }
+    if (context->notifyEvent != QUEX_NO_EVENT) {
+        platform::EventRelease(context->notifyEvent);
+        context->notifyEvent = QUEX_NO_EVENT;
+    }
+}
+
+bool HasNotificationTarget(const QuexContext* context) {
+    return context->notifyCallback != nullptr || context->notifyWindow != QUEX_NO_WINDOW ||
+           context->notifyEvent != QUEX_NO_EVENT;
+}
+
+// Drops a firing nobody waited for, so that it cannot end the next
+// synchronous search at once.
+void DiscardTimerFiring(QuexContext* context) {
+    context->searchTimer->Cancel();
+    context->searchTimer->Wait(0);
+}
+
+void Notify(QuexContext* context) {
+    if (context->notifyCallback != nullptr) context->notifyCallback(context, context->notifyUserData);
+    // Posted, never sent; a window whose peer is gone is skipped and the search goes on.
+    if (context->notifyWindow != QUEX_NO_WINDOW && platform::WindowExists(context->notifyWindow))
+        platform::WindowPost(context->notifyWindow, context->notifyMessage, 0, context->notifyUserData);
+    if (context->notifyEvent != QUEX_NO_EVENT) platform::EventSignal(context->notifyEvent);
+}
+
+// Takes ownership of record: appends it, or frees it when it repeats a device
+// in a synchronous search (the first answer wins) or no list node is left.
+void StoreRecord(QuexContext* context, QuexDeviceRecord* record) {
+    ListGuard guard(context->results);
+    if (!context->searchAsync &&
+        ListFindIf(context->results, CompareMac, record->info.macAddress) != nullptr) {
+        DeleteDeviceRecord(record);
+        return;
+    }
+    if (ListAdd(context->results, record) < 0) DeleteDeviceRecord(record);
+}
+
+// Reads the answers queued on one socket until a read is refused (nothing
+// left, or a datagram that is not an answer: the rest waits for the next
+// cycle). False when no record could be allocated.
+bool DrainSocket(QuexContext* context, SocketHandle socket) {
+    for (;;) {
+        QuexDeviceRecord* record = NewDeviceRecord(context);
+        if (record == nullptr) return false;
+        if (ReceiveResponse(context, socket, DiscoveryResponse, kBroadcastMac, record) != 0) {
+            DeleteDeviceRecord(record);
+            return true;
+        }
+        StoreRecord(context, record);
+    }
+}
+
+}  // namespace
+
+void SetNotification(QuexContext* context, QuexNotifyCallback callback, QuexWindow window,
+                     uint32_t message, QuexEvent event, uintptr_t userData) {
+    if (callback != nullptr) {
+        ReleaseNotificationTargets(context);
+        context->notifyCallback = callback;
+        context->notifyMessage = 0;
+        context->notifyUserData = userData;
+    } else if (window != QUEX_NO_WINDOW && platform::WindowExists(window)) {
+        // Our own reference: the caller may close theirs while the search runs.
+        const QuexWindow own = platform::WindowRetain(window);
+        ReleaseNotificationTargets(context);
+        context->notifyCallback = nullptr;
+        context->notifyWindow = own;
+        context->notifyMessage = message;
+        context->notifyUserData = userData;
+    } else if (event != QUEX_NO_EVENT) {
+        const QuexEvent own = platform::EventRetain(event);
+        ReleaseNotificationTargets(context);
+        context->notifyCallback = nullptr;
+        context->notifyMessage = 0;
+        context->notifyEvent = own;
+        context->notifyUserData = 0;
+    }
+}
+
+void ClearResults(QuexContext* context) {
+    if (context->results == nullptr) return;
+    while (void* item = ListPopFront(context->results))
+        DeleteDeviceRecord(static_cast<QuexDeviceRecord*>(item));
+}
+
+int32_t StartSearchWorker(QuexContext* context) {
+    if (context->searchRunning) return -1;
+    // A target that could not be retained would make a search nobody hears of.
+    if (!HasNotificationTarget(context)) return -1;
+    context->searchRunning = 1;
+    ClearResults(context);
+    // Cleared here by the starting thread, never by the worker: a stale stop must not cut this search short, nor a stop issued right after the start be lost.
+    context->stopEvent->Wait(0);
+    platform::Thread* thread = new (std::nothrow) platform::Thread();
+    bool started = false;
+    if (thread != nullptr) {
+        try {
+            started = thread->Start([context] { SearchWorker(context); });
+        } catch (...) {
+            started = false;
+        }
+    }
+    if (!started) {
+        delete thread;
+        context->searchRunning = 0;
+        ReleaseNotificationTargets(context);
+        return -1;
+    }
+    context->searchThread = thread;
+    return 0;
+}
+
+void SearchWorker(QuexContext* context) {
+    SocketHandle* sockets = nullptr;
+    const int32_t count = OpenAllInterfaceSockets(context, &sockets);
+    if (count <= 0) return;
+    // Sent once: there is no retransmission, and a failed send is not acted on.
+    SendDiscoveryRequest(context, sockets, count, kBroadcastMac);
+
+    // Kept at 64, the most one wait watches on every system we build for; a commissioning host with more IPv4 interfaces is out of scope.
+    const int32_t watched = count < kMaxWatchedSockets ? count : kMaxWatchedSockets;
+    bool ready[kMaxWatchedSockets];
+    for (;;) {
+        // The stop signal also ends the wait early; it is consumed only below.
+        bool woken = false;
+        const int readable = platform::WaitReadable(sockets, static_cast<size_t>(watched),
+                                                    context->searchPollMs, ready,
+                                                    context->stopEvent->Native(), &woken);
+        if (readable < 0) break;
+        if (readable > 0) {
+            for (int32_t i = 0; i < watched; ++i) {
+                // No memory for a record: give up the rest of this cycle; the answers stay queued for the next one.
+                if (ready[i] && !DrainSocket(context, sockets[i])) break;
+            }
+            if (ListCount(context->results) > 0) Notify(context);
+        }
+        if (context->stopEvent->Wait(0)) break;
+    }
+    CloseInterfaceSockets(sockets, count);
+}
+
+void StopSearchWorker(QuexContext* context) {
+    if (!context->searchRunning) return;
+    context->searchTimer->Cancel();
+    context->stopEvent->Set();
+    if (context->searchThread != nullptr) {
+        context->searchThread->Join();
+        delete context->searchThread;
+        context->searchThread = nullptr;
+    }
+    // The worker may have re-armed the timer between the cancel and its end.
+    DiscardTimerFiring(context);
+    ReleaseNotificationTargets(context);
+    context->searchRunning = 0;
+}
+
+int32_t RunSyncSearch(QuexContext* context, uint32_t quietMs, uint32_t maxMs) {
+    if (context->searchRunning) return -1;
+    if (quietMs == 0 || maxMs == 0 ||
+        (quietMs == platform::kInfinite && maxMs == platform::kInfinite))
+        return -1;
+    context->quietTime = static_cast<int64_t>(quietMs) * -10000;
+    SetNotification(context, RearmQuietTimer, QUEX_NO_WINDOW, 0, QUEX_NO_EVENT, 0);
+    DiscardTimerFiring(context);
+    if (StartSearchWorker(context) != 0) return -1;
+    // First armed by the first answer: when none comes, the whole maximum time passes.
+    context->searchTimer->Wait(maxMs);
+    StopSearchWorker(context);
+    return ListCount(context->results);
+}
+
+void RearmQuietTimer(QuexHandle handle, uintptr_t /*userData*/) {
+    QuexContext* context = LookupContext(handle);
+    if (context == nullptr || context->quietTime == kNeverArm) return;
+    context->searchTimer->SetRelative(context->quietTime);
+}
+
+int CompareMac(const void* key, const void* record) {
+    if (key == nullptr || record == nullptr) return -1;
+    const int order =
+        std::memcmp(key, static_cast<const QuexDeviceRecord*>(record)->info.macAddress, 6);
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+}  // namespace quex

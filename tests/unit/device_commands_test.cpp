@@ -1,0 +1,423 @@
+// Listing, location and network settings against a scripted stand-in for the
+// QUEX library: the front end's flow and its exact console output. The
+// seventeen entry points are defined here, so the real library is not linked
+// in and nothing touches a network.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "app/device_location.h"
+#include "app/network_settings.h"
+#include "quex/quex.h"
+
+namespace {
+
+struct Answer {
+    int32_t result;
+    QuexDeviceInfo record;
+};
+
+// What the stand-in answers and what it was asked.
+struct FakeLibrary {
+    std::vector<uint32_t> openedMagics;
+    std::vector<uintptr_t> closed;
+    std::deque<int32_t> searchResults;      // per QUEXStartSyncSearchEx call
+    std::deque<Answer> searchRecords;       // per QUEXGetSearchResults call
+    std::deque<Answer> deviceInfo;          // per QUEXGetDeviceInfo call
+    int32_t setNetworkResult = 0;
+    int32_t setDhcpResult = 0;
+    std::string lastErrorMessage;
+    int searches = 0;
+    int reboots = 0;
+    std::vector<int32_t> dhcpRequests;
+    struct Settings { uint32_t ip, subnet, gateway; std::string password; };
+    std::vector<Settings> networkRequests;
+};
+
+FakeLibrary* g_fake = nullptr;
+
+QuexDeviceInfo Device(uint8_t lastMacByte, uint32_t ip, const char* model = "KX-100") {
+    QuexDeviceInfo d;
+    std::memset(&d, 0, sizeof d);
+    d.size = QUEX_DEVICE_INFO_SIZE;
+    const uint8_t mac[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, lastMacByte};
+    std::memcpy(d.macAddress, mac, 6);
+    d.ipAddress = ip;
+    std::snprintf(d.modelName, sizeof d.modelName, "%s", model);
+    return d;
+}
+
+uint32_t Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+    const uint8_t bytes[4] = {a, b, c, d};
+    uint32_t value;
+    std::memcpy(&value, bytes, 4);
+    return value;
+}
+
+}  // namespace
+
+extern "C" {
+
+QuexHandle QUEXOpen(uint32_t magic, const QuexGuid*) {
+    g_fake->openedMagics.push_back(magic);
+    return reinterpret_cast<QuexHandle>(static_cast<uintptr_t>(g_fake->openedMagics.size()));
+}
+QuexHandle QUEXOpenByGuid(const QuexGuid*) { return nullptr; }
+int32_t QUEXClose(QuexHandle handle) {
+    g_fake->closed.push_back(reinterpret_cast<uintptr_t>(handle));
+    return 0;
+}
+int32_t QUEXGetLastError(QuexHandle) { return 0; }
+int32_t QUEXGetLastErrorMessage(QuexHandle, char* buffer, uint32_t size) {
+    std::memset(buffer, 0, size);
+    std::strncpy(buffer, g_fake->lastErrorMessage.c_str(), size - 1);
+    return 0;
+}
+int32_t QUEXStartSyncSearch(QuexHandle) { return -1; }
+int32_t QUEXStartSyncSearchEx(QuexHandle, uint32_t quietMs, uint32_t maxMs) {
+    EXPECT_EQ(3000u, quietMs);
+    EXPECT_EQ(10000u, maxMs);
+    ++g_fake->searches;
+    if (g_fake->searchResults.empty()) return 0;
+    int32_t n = g_fake->searchResults.front();
+    g_fake->searchResults.pop_front();
+    return n;
+}
+int32_t QUEXStartAsyncSearchCallback(QuexHandle, QuexNotifyCallback, uintptr_t) { return -1; }
+int32_t QUEXStartAsyncSearchMessage(QuexHandle, QuexWindow, uint32_t, uintptr_t) { return -1; }
+int32_t QUEXStartAsyncSearchEvent(QuexHandle, QuexEvent) { return -1; }
+int32_t QUEXGetSearchResultCount(QuexHandle) { return 0; }
+int32_t QUEXGetSearchResults(QuexHandle, QuexDeviceInfo* results, uint32_t capacity) {
+    EXPECT_EQ(1u, capacity);
+    if (g_fake->searchRecords.empty()) return 0;
+    Answer a = g_fake->searchRecords.front();
+    g_fake->searchRecords.pop_front();
+    if (a.result == 1) *results = a.record;
+    return a.result;
+}
+void QUEXStopSearch(QuexHandle) {}
+int32_t QUEXGetDeviceInfo(QuexHandle, const uint8_t*, QuexDeviceInfo* info) {
+    if (g_fake->deviceInfo.empty()) return -2;
+    Answer a = g_fake->deviceInfo.front();
+    g_fake->deviceInfo.pop_front();
+    if (a.result == 0) *info = a.record;
+    return a.result;
+}
+int32_t QUEXRebootDevice(QuexHandle, const uint8_t*, const char*) {
+    ++g_fake->reboots;
+    return 0;
+}
+int32_t QUEXSetNetwork(QuexHandle, const uint8_t*, uint32_t ip, uint32_t subnet, uint32_t gateway,
+                       const char* password) {
+    g_fake->networkRequests.push_back({ip, subnet, gateway, password});
+    return g_fake->setNetworkResult;
+}
+int32_t QUEXSetDHCP(QuexHandle, const uint8_t*, int32_t dhcp, const char*) {
+    g_fake->dhcpRequests.push_back(dhcp);
+    return g_fake->setDhcpResult;
+}
+
+}  // extern "C"
+
+namespace {
+
+class DeviceCommands : public testing::Test {
+protected:
+    void SetUp() override {
+        g_fake = &fake_;
+        std::memset(&cmd_, 0, sizeof cmd_);
+        cmd_.magics[0] = 0x54454C51;
+        cmd_.magics[1] = 0x48415046;
+        cmd_.magicCount = 2;
+        std::strcpy(cmd_.password, "Brackwater");
+        std::strcpy(cmd_.username, "root");
+        std::memset(&device_, 0, sizeof device_);
+        savedWait_ = kelvo::RebootWaitMs;
+        kelvo::RebootWaitMs = 0;  // the real wait is timed end to end
+    }
+    void TearDown() override {
+        kelvo::RebootWaitMs = savedWait_;
+        g_fake = nullptr;
+    }
+    void StartCapture() {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+    }
+    void StopCapture() {
+        err_ = testing::internal::GetCapturedStderr();
+        out_ = testing::internal::GetCapturedStdout();
+    }
+    int Locate() {
+        StartCapture();
+        int status = kelvo::LocateDevice(handle_, device_, cmd_);
+        StopCapture();
+        return status;
+    }
+
+    FakeLibrary fake_;
+    kelvo::CommandLine cmd_;
+    QuexDeviceInfo device_;
+    QuexHandle handle_ = nullptr;
+    uint32_t savedWait_ = 0;
+    std::string out_, err_;
+};
+
+const char kSearching[] = "Searching for devices. Please wait...\n\n";
+const char kRule[] = "-----------------+-------------------+------------------------------\n";
+const char kHeader[] = " IP Address      | MAC Address       | Model\n";
+
+TEST_F(DeviceCommands, DiscoverWithNoDevicePrintsOnlyTheCount) {
+    StartCapture();
+    EXPECT_EQ(0, kelvo::DiscoverDevices(cmd_));
+    StopCapture();
+    EXPECT_EQ(std::string(kSearching) + "0 devices found.\n", out_);
+    EXPECT_EQ("", err_);
+    EXPECT_EQ((std::vector<uint32_t>{0x54454C51, 0x48415046}), fake_.openedMagics);
+    EXPECT_EQ((std::vector<uintptr_t>{1, 2}), fake_.closed);
+}
+
+TEST_F(DeviceCommands, DiscoverListsBothMagicsUnderOneHeader) {
+    fake_.searchResults = {1, 2};
+    fake_.searchRecords = {{1, Device(0x74, Address(10, 77, 0, 2))},
+                           {1, Device(0x01, Address(192, 168, 100, 200), "")},
+                           {-1, {}}};
+    StartCapture();
+    EXPECT_EQ(0, kelvo::DiscoverDevices(cmd_));
+    StopCapture();
+    EXPECT_EQ(std::string(kSearching) + kHeader + kRule +
+                  "       10.77.0.2 | 02:C0:DE:25:40:74 | KX-100\n"
+                  " 192.168.100.200 | 02:C0:DE:25:40:01 | \n" +
+                  kRule + "3 devices found.\n",
+              out_);
+}
+
+TEST_F(DeviceCommands, DiscoverCountsOneDeviceInTheSingular) {
+    cmd_.magicCount = 1;
+    fake_.searchResults = {1};
+    fake_.searchRecords = {{1, Device(0x74, Address(10, 77, 0, 2))}};
+    StartCapture();
+    kelvo::DiscoverDevices(cmd_);
+    StopCapture();
+    EXPECT_EQ(std::string(kSearching) + kHeader + kRule + "       10.77.0.2 | 02:C0:DE:25:40:74 | KX-100\n" +
+                  kRule + "1 device found.\n",
+              out_);
+}
+
+TEST_F(DeviceCommands, DiscoverFailedSearchPrintsHeaderButAddsNothing) {
+    cmd_.magicCount = 1;
+    fake_.searchResults = {-1};
+    StartCapture();
+    kelvo::DiscoverDevices(cmd_);
+    StopCapture();
+    EXPECT_EQ(std::string(kSearching) + kHeader + kRule + kRule + "0 devices found.\n", out_);
+}
+
+TEST_F(DeviceCommands, AutomaticLocationWithNoDeviceTriesBothMagics) {
+    EXPECT_EQ(2, Locate());
+    EXPECT_EQ(std::string(kSearching) + "Locate device (auto): " + kSearching + "Locate device (auto): FAILED\n",
+              out_);
+    EXPECT_EQ("ERROR: Device not found.\n", err_);
+    EXPECT_EQ(2u, fake_.openedMagics.size());
+    EXPECT_EQ((std::vector<uintptr_t>{1}), fake_.closed);  // the last handle stays open
+    EXPECT_EQ(reinterpret_cast<QuexHandle>(2), handle_);
+}
+
+TEST_F(DeviceCommands, AutomaticLocationTakesTheFirstRecord) {
+    fake_.searchResults = {2};
+    fake_.searchRecords = {{1, Device(0x74, Address(10, 77, 0, 2))}};
+    EXPECT_EQ(0, Locate());
+    EXPECT_EQ(std::string(kSearching) + "Locate device (auto): ", out_);
+    EXPECT_EQ("", err_);
+    EXPECT_EQ(0x74, device_.macAddress[5]);
+    EXPECT_EQ(1u, fake_.openedMagics.size());
+}
+
+TEST_F(DeviceCommands, AllZeroMacRecordIsSearchedAgainAtMostThreeTimesPerMagic) {
+    QuexDeviceInfo nameless = Device(0, 0);
+    std::memset(nameless.macAddress, 0, 6);
+    fake_.searchResults = {1, 1, 1, 1, 1, 1, 1};
+    fake_.searchRecords = {{1, nameless}, {1, nameless}, {1, nameless}, {1, nameless},
+                           {1, nameless}, {1, nameless}, {1, nameless}};
+    EXPECT_EQ(2, Locate());
+    EXPECT_EQ(6, fake_.searches);
+    std::string expected;
+    for (int i = 0; i < 6; ++i) expected += std::string(kSearching) + "Locate device (auto): ";
+    EXPECT_EQ(expected + "FAILED\n", out_);
+    EXPECT_EQ("ERROR: Device not found.\n", err_);
+    EXPECT_EQ(2u, fake_.openedMagics.size());
+}
+
+TEST_F(DeviceCommands, FailedSearchThatLeavesNothingIsAlsoBounded) {
+    fake_.searchResults = {-1, -1, -1, -1, -1, -1, -1};
+    EXPECT_EQ(2, Locate());
+    EXPECT_EQ(6, fake_.searches);
+    EXPECT_EQ("ERROR: Device not found.\n", err_);
+}
+
+TEST_F(DeviceCommands, AllZeroMacThenARealDeviceIsLocated) {
+    QuexDeviceInfo nameless = Device(0, 0);
+    std::memset(nameless.macAddress, 0, 6);
+    fake_.searchResults = {1, 1};
+    fake_.searchRecords = {{1, nameless}, {1, Device(0x55, Address(10, 0, 0, 5))}};
+    EXPECT_EQ(0, Locate());
+    EXPECT_EQ(2, fake_.searches);
+    EXPECT_EQ(1u, fake_.openedMagics.size());
+    EXPECT_EQ(0x55, device_.macAddress[5]);
+}
+
+TEST_F(DeviceCommands, UnreadableResultStopsWithE1) {
+    fake_.searchResults = {1};
+    fake_.searchRecords = {{-1, {}}};
+    EXPECT_EQ(4, Locate());
+    EXPECT_EQ(std::string(kSearching) + "Locate device (auto): FAILED\n", out_);
+    EXPECT_EQ("ERROR: Failed to get device information. E1\n", err_);
+    EXPECT_EQ(1u, fake_.openedMagics.size());  // no further magic
+}
+
+TEST_F(DeviceCommands, LocationByMacSucceedsOnFirstMagicWithoutOpeningTheSecond) {
+    const uint8_t mac[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x74};
+    std::memcpy(cmd_.mac, mac, 6);
+    fake_.deviceInfo = {{0, Device(0x74, Address(10, 77, 0, 2))}};
+    EXPECT_EQ(0, Locate());
+    EXPECT_EQ("Locate device 02:C0:DE:25:40:74: ", out_);
+    EXPECT_EQ(1u, fake_.openedMagics.size());
+    EXPECT_EQ(Address(10, 77, 0, 2), device_.ipAddress);
+}
+
+TEST_F(DeviceCommands, LocationByUnknownMacPrintsTheTextTwiceThenE1) {
+    const uint8_t mac[6] = {0x02, 0xC0, 0xDE, 0xAB, 0xCD, 0xEF};
+    std::memcpy(cmd_.mac, mac, 6);
+    EXPECT_EQ(4, Locate());
+    EXPECT_EQ("Locate device 02:C0:DE:AB:CD:EF: Locate device 02:C0:DE:AB:CD:EF: FAILED\n", out_);
+    EXPECT_EQ("ERROR: Failed to get device information. E1\n", err_);
+    EXPECT_EQ(reinterpret_cast<QuexHandle>(2), handle_);
+}
+
+TEST_F(DeviceCommands, LocationKeepsTheSlotRuleForAnOpenHandle) {
+    handle_ = reinterpret_cast<QuexHandle>(99);
+    cmd_.magicCount = 1;
+    Locate();
+    EXPECT_EQ((std::vector<uintptr_t>{99}), fake_.closed);
+}
+
+TEST_F(DeviceCommands, StaticSettingsAppliedAtOnceNeedNoReboot) {
+    device_ = Device(0x74, Address(10, 77, 0, 2));
+    device_.subnetMask = Address(255, 255, 0, 0);
+    device_.gateway = Address(10, 77, 0, 254);
+    QuexDeviceInfo after = device_;
+    after.ipAddress = Address(10, 77, 0, 9);
+    fake_.deviceInfo = {{0, after}};
+    StartCapture();
+    EXPECT_TRUE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0));
+    StopCapture();
+    EXPECT_EQ("IP address has been changed.\n", out_);
+    EXPECT_EQ("", err_);
+    EXPECT_EQ(0, fake_.reboots);
+    EXPECT_TRUE(fake_.dhcpRequests.empty());
+    ASSERT_EQ(1u, fake_.networkRequests.size());
+    // Missing subnet mask and gateway are taken from the device.
+    EXPECT_EQ(Address(255, 255, 0, 0), fake_.networkRequests[0].subnet);
+    EXPECT_EQ(Address(10, 77, 0, 254), fake_.networkRequests[0].gateway);
+    EXPECT_EQ("Brackwater", fake_.networkRequests[0].password);
+}
+
+TEST_F(DeviceCommands, StaticSettingsSwitchDhcpOffFirstAndRebootWhenNotReported) {
+    device_ = Device(0x74, Address(10, 77, 0, 2));
+    device_.dhcpEnabled = 1;
+    QuexDeviceInfo before = device_;  // still the old address after the request
+    QuexDeviceInfo after = device_;
+    after.ipAddress = Address(10, 77, 0, 9);
+    after.subnetMask = Address(255, 0, 0, 0);  // not compared after the reboot
+    fake_.deviceInfo = {{0, before}, {0, after}};
+    StartCapture();
+    EXPECT_TRUE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0,
+                                        Address(255, 255, 255, 0)));
+    StopCapture();
+    EXPECT_EQ((std::vector<int32_t>{0}), fake_.dhcpRequests);
+    EXPECT_EQ(1, fake_.reboots);
+    EXPECT_EQ("Device has been rebooted.\nIP address has been changed.\n", out_);
+    EXPECT_EQ("", err_);
+}
+
+TEST_F(DeviceCommands, RefusedSettingsPrintTheDeviceMessageAndWhatWasSent) {
+    device_ = Device(0x74, Address(10, 77, 0, 2));
+    device_.gateway = Address(10, 77, 0, 1);
+    fake_.setNetworkResult = 3;
+    fake_.lastErrorMessage = "Address in use";
+    StartCapture();
+    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0,
+                                         Address(255, 255, 255, 0)));
+    StopCapture();
+    EXPECT_EQ("", out_);
+    EXPECT_EQ("ERROR: Failed to assign IP address to device: Address in use\n"
+              "\tip: 10.77.0.9  subnet: 255.255.255.0  gateway: 10.77.0.1\n",
+              err_);
+}
+
+TEST_F(DeviceCommands, StaticSettingsFailureMessages) {
+    device_ = Device(0x74, Address(10, 77, 0, 2));
+    StartCapture();
+    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0));
+    StopCapture();
+    EXPECT_EQ("ERROR: Failed to get device information. E4\n", err_);
+
+    fake_.deviceInfo = {{0, device_}, {-2, {}}};
+    StartCapture();
+    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0));
+    StopCapture();
+    EXPECT_EQ("Device has been rebooted.\n", out_);
+    EXPECT_EQ("ERROR: Failed to get device information. E5\n", err_);
+
+    fake_.deviceInfo = {{0, device_}, {0, device_}};
+    StartCapture();
+    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0));
+    StopCapture();
+    EXPECT_EQ("ERROR: Failed to change IP address.\n", err_);
+}
+
+TEST_F(DeviceCommands, DhcpModeAlreadySetSendsNothing) {
+    device_ = Device(0x74, Address(10, 77, 0, 2));
+    device_.dhcpEnabled = 1;
+    cmd_.useDhcp = 1;
+    StartCapture();
+    EXPECT_TRUE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true));
+    StopCapture();
+    EXPECT_EQ("", out_ + err_);
+    EXPECT_TRUE(fake_.dhcpRequests.empty());
+    EXPECT_EQ(0, fake_.reboots);
+}
+
+TEST_F(DeviceCommands, DhcpModeChangeRebootsAndChecks) {
+    device_ = Device(0x74, Address(10, 77, 0, 2));
+    cmd_.useDhcp = 1;
+    QuexDeviceInfo after = device_;
+    after.dhcpEnabled = 1;
+    fake_.deviceInfo = {{0, after}};
+    StartCapture();
+    EXPECT_TRUE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true));
+    StopCapture();
+    EXPECT_EQ((std::vector<int32_t>{1}), fake_.dhcpRequests);
+    EXPECT_EQ("Device has been rebooted.\nDHCP mode has been changed.\n", out_);
+
+    device_.dhcpEnabled = 0;
+    fake_.deviceInfo = {{0, device_}};
+    StartCapture();
+    EXPECT_FALSE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true));
+    StopCapture();
+    EXPECT_EQ("ERROR: Failed to change DHCP mode.\n", err_);
+
+    fake_.setDhcpResult = 5;
+    StartCapture();
+    EXPECT_FALSE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true));
+    StopCapture();
+    EXPECT_EQ("", out_);
+    EXPECT_EQ("ERROR: Failed to set DHCP mode for device.\n", err_);
+}
+
+TEST(RebootWait, DefaultsToFortySeconds) { EXPECT_EQ(40000u, kelvo::RebootWaitMs); }
+
+}  // namespace
