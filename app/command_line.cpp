@@ -3,7 +3,6 @@
 #include "app/command_line.h"
 
 #include <cstring>
-#include <strings.h>
 
 #include "app/console.h"
 #include "platform/net.h"
@@ -39,6 +38,18 @@ int HexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+// ASCII comparison ignoring letter case ("auto", "dhcp").
+bool EqualsIgnoreCase(const std::string& text, const char* word) {
+    if (text.size() != std::strlen(word)) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char a = text[i], b = word[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
 }
 
 bool HasHexPrefix(const char* text, size_t length) {
@@ -216,7 +227,7 @@ bool ParseCommandLine(CommandLine& cmd) {
 
     const std::string mac = GetValue(list, "/mac");
     if (cmd.command != CommandDiscover) {
-        if (strcasecmp(mac.c_str(), "auto") == 0) {
+        if (EqualsIgnoreCase(mac, "auto")) {
             std::memset(cmd.mac, 0, sizeof cmd.mac);
         } else if (!mac.empty() && !ParseMacAddress(mac.c_str(), mac.size(), cmd.mac)) {
             // Taking the first device found instead would reconfigure the wrong one.
@@ -232,7 +243,7 @@ bool ParseCommandLine(CommandLine& cmd) {
     if (!ip.empty()) {
         if (!mac.empty() && cmd.command != CommandSet)
             return RejectTwoLines("Please specify either mac address or ip address, but not both.");
-        if (strcasecmp(ip.c_str(), "dhcp") == 0) {
+        if (EqualsIgnoreCase(ip, "dhcp")) {
             if (cmd.command != CommandSet)
                 return RejectTwoLines("dhcp parameter is valid only with the /set command.");
             cmd.useDhcp = 1;

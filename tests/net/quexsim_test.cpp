@@ -175,8 +175,11 @@ TEST_F(QuexsimTest, WrongCredentialsAreRefusedAndChangeNothing) {
 
     const auto decisions = sim.Decisions();
     ASSERT_GE(decisions.size(), 3u);
-    for (const auto& d : decisions)
-        if (d.contains("auth")) EXPECT_EQ(d["action"], "refuse") << d.dump();
+    for (const auto& d : decisions) {
+        if (d.contains("auth")) {
+            EXPECT_EQ(d["action"], "refuse") << d.dump();
+        }
+    }
 }
 
 TEST_F(QuexsimTest, DeviceFileRefusalAndMalformedRequests) {

@@ -93,6 +93,49 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 
 Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+// Sends well-formed replies from another device, every 2 ms, to the socket
+// that sent the first request of a type (its port learned from the journal),
+// so that the socket stays readable for the whole wait.
+class ForeignReplyFlood {
+public:
+    ForeignReplyFlood(const Simulator& sim, int requestType, Bytes reply, std::chrono::seconds length)
+        : thread_([this, &sim, requestType, reply, length] { Run(sim, requestType, reply, length); }) {}
+    ~ForeignReplyFlood() { Stop(); }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    int sent() const { return sent_; }
+
+private:
+    void Run(const Simulator& sim, int requestType, const Bytes& reply, std::chrono::seconds length) {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        if (fd < 0) return;
+        const auto start = Clock::now();
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        while (to.sin_port == 0 && !stop_ && Clock::now() < start + length) {
+            const auto requests = sim.Received(requestType);
+            if (!requests.empty()) {
+                to.sin_port = htons(requests[0].peerPort);
+                to.sin_addr.s_addr = Address(requests[0].peer.c_str());
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        while (to.sin_port != 0 && !stop_ && Clock::now() < start + length) {
+            if (sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0)
+                ++sent_;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        close(fd);
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<int> sent_{0};
+    std::thread thread_;
+};
+
 class RequestsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -390,16 +433,21 @@ TEST_F(RequestsTest, RequestToSilentDeviceFailsWithTheQueryTimeOut) {
     EXPECT_EQ(ReceivedTypes(sim), (std::vector<int>{1, 1}));
 }
 
-TEST_F(RequestsTest, RequestWithoutReplyTimesOutAfterThirtySeconds) {
+TEST_F(RequestsTest, RequestWithoutReplyTimesOutAfterThirtySecondsDespiteForeignReplies) {
     UseOneInterface();
     Simulator sim(Devices({Device({{"ignore_config", true}})}));
     ASSERT_TRUE(sim.ready()) << sim.error();
 
+    // Another device's reboot replies keep the request's socket readable.
+    ForeignReplyFlood flood(sim, 5, FromHex("54454c51 0006 0010 0106 02c0de254099 0a0100 110100 0900"),
+                            std::chrono::seconds(40));
     const auto start = Clock::now();
     EXPECT_EQ(QUEXRebootDevice(handle_, kMac, "Brackwater"), -2);
     const double took = SecondsSince(start);
+    flood.Stop();
     EXPECT_GE(took, 30.0);
     EXPECT_LT(took, 33.0);
+    EXPECT_GT(flood.sent(), 5000);
     EXPECT_EQ(QUEXGetLastError(handle_), -2);
     EXPECT_EQ(LastMessage(handle_), "Operation timed out");
     EXPECT_EQ(ReceivedTypes(sim), (std::vector<int>{1, 5}));  // never retransmitted
@@ -411,45 +459,17 @@ TEST_F(RequestsTest, FloodOfForeignRepliesDoesNotHoldTheQueryOpen) {
     Simulator sim(Devices({Device({{"silent", true}})}));
     ASSERT_TRUE(sim.ready()) << sim.error();
 
-    std::atomic<bool> stop{false};
-    std::atomic<int> sent{0};
-    std::thread flood([&] {
-        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        if (fd < 0) return;
-        // The query's source port, learned from the journal.
-        uint16_t port = 0;
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
-        while (port == 0 && !stop && Clock::now() < deadline) {
-            const auto queries = sim.Received(1);
-            if (!queries.empty()) port = queries[0].peerPort;
-            else std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = Address("10.77.0.1");
-        // A well-formed reply of type 2, from another MAC.
-        const Bytes reply = FromHex("54454c51 0002 0008 0106 02c0de254099");
-        const auto floodEnd = Clock::now() + std::chrono::seconds(10);
-        while (port != 0 && !stop && Clock::now() < floodEnd) {
-            if (sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0)
-                ++sent;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        close(fd);
-    });
-
+    ForeignReplyFlood flood(sim, 1, FromHex("54454c51 0002 0008 0106 02c0de254099"), std::chrono::seconds(10));
     QuexDeviceInfo info;
     const auto start = Clock::now();
     const int32_t result = QUEXGetDeviceInfo(handle_, kMac, &info);
     const double took = SecondsSince(start);
-    stop = true;
-    flood.join();
+    flood.Stop();
 
     EXPECT_EQ(result, -2);
     EXPECT_GE(took, 5.0);
     EXPECT_LT(took, 6.5);
-    EXPECT_GT(sent.load(), 1000);  // the socket really was kept readable
+    EXPECT_GT(flood.sent(), 1000);  // the socket really was kept readable
     EXPECT_EQ(LastMessage(handle_), "Operation timed out");
 }
 

@@ -25,6 +25,7 @@
 
 #include "quex/context.h"
 #include "quex/quex.h"
+#include "quex/sockets.h"
 #include "tests/support/netns_guard.h"
 #include "tests/support/simulator.h"
 
@@ -202,6 +203,28 @@ TEST_F(SearchTest, InvalidTimesAreRefusedAfterTheLastErrorIsReset) {
     EXPECT_EQ(QUEXStartAsyncSearchEvent(handle_, event), 0);
     QUEXStopSearch(handle_);
     close(event);
+}
+
+TEST_F(SearchTest, WorkerWithoutSocketsLeavesNoStaleStopForTheNextSearch) {
+    StartDevices({Device("02:c0:de:00:00:01", 300), Device("02:c0:de:00:00:02", 600)});
+    // No socket: the worker ends at once; a synchronous search still waits
+    // its whole maximum time and finds nothing.
+    quex::InjectSocketFailure(1);
+    auto start = Clock::now();
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 1500), 0);
+    EXPECT_GE(MsSince(start), 1500);
+    // Same for an asynchronous search, whose stop signal nobody consumes.
+    quex::InjectSocketFailure(1);
+    const int event = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ASSERT_GE(event, 0);
+    ASSERT_EQ(QUEXStartAsyncSearchEvent(handle_, event), 0);
+    EXPECT_FALSE(Readable(event, 1000));
+    QUEXStopSearch(handle_);
+    close(event);
+    // That signal must not end the next search after its first poll cycle.
+    start = Clock::now();
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 500, 5000), 2);
+    EXPECT_GE(MsSince(start), 600 + 500);
 }
 
 // ---- synchronous search: what is counted

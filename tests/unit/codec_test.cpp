@@ -46,7 +46,8 @@ struct Reply {
         const uint16_t length = static_cast<uint16_t>(claimedLength < 0 ? payload.size() : claimedLength);
         quex::WriteHeader(buffer.data(), magic, type, length);
         const size_t room = buffer.size() - quex::kHeaderSize;
-        std::memcpy(buffer.data() + quex::kHeaderSize, payload.data(), std::min(room, payload.size()));
+        if (!payload.empty())
+            std::memcpy(buffer.data() + quex::kHeaderSize, payload.data(), std::min(room, payload.size()));
         return buffer;
     }
 };
