@@ -12,8 +12,23 @@ namespace {
 // A list without a mutex (the static handle registry) gets one on first use.
 // Two threads may get here at once: the first one to publish its mutex wins.
 platform::RecursiveMutex* MutexOf(GuardedList* list) {
-    if (list->lock == nullptr) list->lock = new platform::RecursiveMutex;
-    return list->lock;
+    platform::RecursiveMutex* lock = __atomic_load_n(&list->lock, __ATOMIC_ACQUIRE);
+    while (lock == nullptr) {
+        auto* made = new (std::nothrow) platform::RecursiveMutex;
+        if (made != nullptr && made->Valid()) {
+            platform::RecursiveMutex* expected = nullptr;
+            if (__atomic_compare_exchange_n(&list->lock, &expected, made, false, __ATOMIC_ACQ_REL,
+                                            __ATOMIC_ACQUIRE))
+                return made;
+            delete made;
+            return expected;
+        }
+        delete made;
+        // Without memory for a mutex nothing else would work either; wait for some.
+        platform::SleepMs(1);
+        lock = __atomic_load_n(&list->lock, __ATOMIC_ACQUIRE);
+    }
+    return lock;
 }
 
 GuardedListNode* FindLocked(GuardedList* list, const void* item) {

@@ -138,7 +138,9 @@ void Simulator::Start(const std::string& devicesJson, const std::vector<std::str
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, stderrPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    const int rc = posix_spawnp(&pid_, "ip", &actions, nullptr, argv.data(), environ);
+    // PATH may lack the sbin directories.
+    const char* ip = access("/usr/sbin/ip", X_OK) == 0 ? "/usr/sbin/ip" : access("/sbin/ip", X_OK) == 0 ? "/sbin/ip" : "ip";
+    const int rc = posix_spawnp(&pid_, ip, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         pid_ = -1;

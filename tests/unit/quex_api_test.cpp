@@ -2,6 +2,7 @@
 // the hand-out of search results. No test here starts real search or
 // request work: every call that could reach the network is refused by a
 // check that comes first.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -169,6 +170,25 @@ TEST(QuexHandleTest, HandlesAreIndependent) {
     EXPECT_EQ(QUEXGetLastError(b), 0);
     EXPECT_EQ(LastMessage(b), "Operation succeeded");
     QUEXClose(b);
+}
+
+TEST(QuexHandleTest, CloseReleasesAHeldNotificationTarget) {
+    QuexHandle handle = QUEXOpen(kMagicTelq, &kTelqGuid);
+    ASSERT_NE(handle, nullptr);
+    Targets targets;
+    QuexContext* context = LookupContext(handle);
+    // As a search leaves them: the library's own duplicates.
+    context->notifyWindow = fcntl(targets.window[0], F_DUPFD_CLOEXEC, 0);
+    context->notifyEvent = fcntl(targets.event, F_DUPFD_CLOEXEC, 0);
+    const int window = context->notifyWindow, event = context->notifyEvent;
+    ASSERT_GE(window, 0);
+    ASSERT_GE(event, 0);
+    EXPECT_EQ(QUEXClose(handle), 0);
+    EXPECT_EQ(fcntl(window, F_GETFD), -1);
+    EXPECT_EQ(fcntl(event, F_GETFD), -1);
+    // The caller's own descriptors stay open.
+    EXPECT_NE(fcntl(targets.window[0], F_GETFD), -1);
+    EXPECT_NE(fcntl(targets.event, F_GETFD), -1);
 }
 
 class LastErrorTest : public ::testing::Test {

@@ -1,0 +1,121 @@
+// FTP upload through WinInet: active mode (no passive flag) on port 21, one
+// binary store. Failure codes are the system's (GetLastError), their texts
+// the system's own (FormatMessageA); WinInet's codes have none there.
+#include <winsock2.h>
+#include <windows.h>
+#include <wininet.h>
+
+#include <new>
+
+#include "platform/ftp.h"
+
+namespace platform {
+
+namespace {
+
+struct Handles {
+    HINTERNET internet = nullptr;
+    HINTERNET connection = nullptr;
+};
+
+Handles* Of(void* impl) { return static_cast<Handles*>(impl); }
+
+}  // namespace
+
+FtpSession::FtpSession() = default;
+
+FtpSession::~FtpSession() {
+    Handles* handles = Of(impl_);
+    if (handles == nullptr) return;
+    // The connection first, then the session it belongs to.
+    if (handles->connection != nullptr) InternetCloseHandle(handles->connection);
+    if (handles->internet != nullptr) InternetCloseHandle(handles->internet);
+    delete handles;
+}
+
+bool FtpSession::Initialize() {
+    if (impl_ == nullptr) impl_ = new (std::nothrow) Handles;
+    Handles* handles = Of(impl_);
+    if (handles == nullptr) {
+        lastError_ = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
+    if (handles->internet == nullptr)
+        handles->internet = InternetOpenA("ZerEdu Utility", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (handles->internet == nullptr) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool FtpSession::Connect(const char* host, const char* user, const char* password) {
+    Handles* handles = Of(impl_);
+    if (handles == nullptr || handles->internet == nullptr) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    if (host == nullptr || user == nullptr || password == nullptr) {
+        lastError_ = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    host_ = host;
+    if (handles->connection != nullptr) {
+        InternetCloseHandle(handles->connection);
+        handles->connection = nullptr;
+    }
+    // Flags 0: passive mode is not asked for.
+    handles->connection = InternetConnectA(handles->internet, host, INTERNET_DEFAULT_FTP_PORT, user, password,
+                                           INTERNET_SERVICE_FTP, 0, 0);
+    if (handles->connection == nullptr) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool FtpSession::PutFile(const char* localPath, const char* remoteName) {
+    Handles* handles = Of(impl_);
+    if (handles == nullptr || handles->connection == nullptr) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    if (localPath == nullptr || remoteName == nullptr) {
+        lastError_ = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    if (!FtpPutFileA(handles->connection, localPath, remoteName, FTP_TRANSFER_TYPE_BINARY, 0)) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+uint32_t FtpSession::LastError() const { return lastError_; }
+
+std::string FtpSession::ErrorText(uint32_t code) const {
+    char* text = nullptr;
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                       nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
+                       nullptr);
+    if (length == 0 || text == nullptr) return std::string();
+    std::string result(text, length);
+    LocalFree(text);
+    // The system's texts end with their own line end; the caller adds one.
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
+        result.pop_back();
+    return result;
+}
+
+// Windows paths: the text after the last backslash, or the whole path when
+// it has none. Forward slashes and drive letters are not separators here, and
+// a path ending in a backslash gives an empty name, passed on as it is.
+std::string RemoteFileName(const char* path) {
+    if (path == nullptr) return std::string();
+    const std::string whole(path);
+    const size_t separator = whole.rfind('\\');
+    return separator == std::string::npos ? whole : whole.substr(separator + 1);
+}
+
+}  // namespace platform

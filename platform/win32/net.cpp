@@ -1,0 +1,290 @@
+// Windows Sockets 2, the adapter list and the readiness wait.
+// select() takes at most FD_SETSIZE sockets; the default of 64 is raised to
+// the limit the POSIX backend accepts.
+#define FD_SETSIZE 1024
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <mstcpip.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "platform/net.h"
+
+namespace platform {
+
+namespace {
+
+SOCKET AsSocket(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
+    sockaddr_in in;
+    std::memset(&in, 0, sizeof in);
+    in.sin_family = AF_INET;
+    in.sin_port = htons(port);
+    in.sin_addr.s_addr = address;
+    return in;
+}
+
+// Largest UDP payload over IPv4: a shorter buffer would lose a datagram's length.
+constexpr size_t kLargestDatagram = 65536;
+
+}  // namespace
+
+bool NetStartup() {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void NetCleanup() { WSACleanup(); }
+
+// The rule: walk GetAdaptersAddresses (IPv4) once, in adapter order, and take
+// each IPv4 unicast address of an adapter that is up (IfOperStatusUp) and is
+// not the software loopback; an address already taken (the same address on a
+// second adapter) is skipped, and 0.0.0.0 is never taken. The host name is
+// not consulted: with several interfaces its resolution comes back in no
+// reliable order, and it may name no usable interface at all.
+bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
+    if (addresses == nullptr) return false;
+    addresses->clear();
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
+                        GAA_FLAG_SKIP_FRIENDLY_NAME;
+    ULONG size = 16 * 1024;
+    std::unique_ptr<unsigned char[]> buffer;
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    // The list may grow between the size query and the call: try a few times.
+    for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.reset(new (std::nothrow) unsigned char[size]);
+        if (!buffer) return false;
+        result = GetAdaptersAddresses(AF_INET, flags, nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
+    }
+    if (result == ERROR_NO_DATA) return true;  // no adapter at all
+    if (result != NO_ERROR) return false;
+    try {
+        for (const IP_ADAPTER_ADDRESSES* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
+             adapter != nullptr; adapter = adapter->Next) {
+            if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
+            for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+                 unicast = unicast->Next) {
+                const sockaddr* raw = unicast->Address.lpSockaddr;
+                if (raw == nullptr || raw->sa_family != AF_INET ||
+                    unicast->Address.iSockaddrLength < static_cast<INT>(sizeof(sockaddr_in)))
+                    continue;
+                sockaddr_in in;
+                std::memcpy(&in, raw, sizeof in);
+                const uint32_t address = in.sin_addr.s_addr;
+                if (address == 0) continue;
+                if (std::find(addresses->begin(), addresses->end(), address) != addresses->end()) continue;
+                addresses->push_back(address);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        addresses->clear();
+        return false;
+    }
+    return true;
+}
+
+SocketHandle UdpSocketOpen() {
+    // Not inherited: a program embedding the library must not leak these into children.
+    SOCKET socket = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
+                               WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (socket == INVALID_SOCKET) {
+        // Systems without the no-inherit flag: clear inheritance afterwards.
+        socket = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+        if (socket == INVALID_SOCKET) return kInvalidSocket;
+        SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+    }
+    // Without this, an ICMP "port unreachable" for an earlier send makes the
+    // next receive fail with WSAECONNRESET; such reports mean nothing here.
+    BOOL reportReset = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(socket, SIO_UDP_CONNRESET, &reportReset, sizeof reportReset, nullptr, 0, &returned, nullptr,
+             nullptr);
+    return static_cast<SocketHandle>(socket);
+}
+
+void SocketClose(SocketHandle socket) {
+    if (socket != kInvalidSocket) closesocket(AsSocket(socket));
+}
+
+bool SocketBind(SocketHandle socket, uint32_t address, uint16_t port) {
+    const sockaddr_in in = MakeAddress(address, port);
+    return bind(AsSocket(socket), reinterpret_cast<const sockaddr*>(&in), sizeof in) == 0;
+}
+
+bool SocketSetMulticastInterface(SocketHandle socket, uint32_t address) {
+    in_addr in;
+    in.s_addr = address;
+    return setsockopt(AsSocket(socket), IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&in),
+                      sizeof in) == 0;
+}
+
+bool SocketSetMulticastTtl(SocketHandle socket, int ttl) {
+    const DWORD value = static_cast<DWORD>(ttl);
+    return setsockopt(AsSocket(socket), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&value),
+                      sizeof value) == 0;
+}
+
+bool SocketSetNonBlocking(SocketHandle socket) {
+    u_long on = 1;
+    return ioctlsocket(AsSocket(socket), FIONBIO, &on) == 0;
+}
+
+int SocketSetReceiveBuffer(SocketHandle socket, int bytes) {
+    if (setsockopt(AsSocket(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+                   sizeof bytes) != 0)
+        return 0;
+    int granted = 0;
+    int size = sizeof granted;
+    if (getsockopt(AsSocket(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &size) != 0)
+        return 0;
+    return granted;
+}
+
+bool SocketLocalAddress(SocketHandle socket, uint32_t* address) {
+    if (address == nullptr) return false;
+    sockaddr_storage storage;
+    int size = sizeof storage;
+    if (getsockname(AsSocket(socket), reinterpret_cast<sockaddr*>(&storage), &size) != 0) return false;
+    if (storage.ss_family != AF_INET || size < static_cast<int>(sizeof(sockaddr_in))) return false;
+    sockaddr_in in;
+    std::memcpy(&in, &storage, sizeof in);
+    *address = in.sin_addr.s_addr;
+    return true;
+}
+
+int SocketSendTo(SocketHandle socket, const void* data, size_t length, uint32_t address, uint16_t port) {
+    if (data == nullptr || length > static_cast<size_t>(INT_MAX)) return -1;
+    const sockaddr_in in = MakeAddress(address, port);
+    const int sent = sendto(AsSocket(socket), static_cast<const char*>(data), static_cast<int>(length), 0,
+                            reinterpret_cast<const sockaddr*>(&in), sizeof in);
+    return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+int SocketReceive(SocketHandle socket, void* buffer, size_t capacity) {
+    if (buffer == nullptr) return -1;
+    // Winsock cuts a datagram longer than the buffer and only says so
+    // (WSAEMSGSIZE), so a short buffer is filled through a whole-datagram one
+    // to learn the real length.
+    if (capacity >= kLargestDatagram) {
+        const int received = recv(AsSocket(socket), static_cast<char*>(buffer), INT_MAX < capacity ? INT_MAX
+                                                                                   : static_cast<int>(capacity), 0);
+        return received == SOCKET_ERROR ? -1 : received;
+    }
+    std::unique_ptr<char[]> whole(new (std::nothrow) char[kLargestDatagram]);
+    if (!whole) return -1;
+    const int received = recv(AsSocket(socket), whole.get(), static_cast<int>(kLargestDatagram), 0);
+    if (received == SOCKET_ERROR) return -1;
+    std::memcpy(buffer, whole.get(), std::min(static_cast<size_t>(received), capacity));
+    return received;
+}
+
+namespace {
+
+// Which sockets have data (or a pending error) right now; -1 when select fails.
+int ReadyNow(const SocketHandle* sockets, size_t count, bool* ready, const timeval* timeout) {
+    std::unique_ptr<fd_set> set(new (std::nothrow) fd_set);
+    if (!set) return -1;
+    FD_ZERO(set.get());
+    for (size_t i = 0; i < count; ++i) FD_SET(AsSocket(sockets[i]), set.get());
+    const int result = select(0, set.get(), nullptr, nullptr, timeout);
+    if (result == SOCKET_ERROR) return -1;
+    int readable = 0;
+    for (size_t i = 0; i < count; ++i) {
+        ready[i] = FD_ISSET(AsSocket(sockets[i]), set.get()) != 0;
+        if (ready[i]) ++readable;
+    }
+    return readable;
+}
+
+// The wait observes the wake object without consuming its signal, as a
+// readiness wait does on POSIX: an auto-reset event or timer that the wait
+// took is signalled again for its real consumer.
+void Resignal(HANDLE wake) {
+    if (SetEvent(wake)) return;
+    LARGE_INTEGER now;
+    now.QuadPart = 0;  // the absolute time 0 is past: fires at once
+    SetWaitableTimer(wake, &now, 0, nullptr, nullptr, FALSE);
+}
+
+}  // namespace
+
+// Sockets only: select. With a wake object: the sockets report FD_READ to one
+// event (WSAEventSelect), and WaitForMultipleObjects watches it and the wake
+// object together; select then tells which sockets are readable.
+int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, bool* ready, Waitable wake,
+                 bool* woken) {
+    if (woken != nullptr) *woken = false;
+    if ((count > 0 && (sockets == nullptr || ready == nullptr)) || count > FD_SETSIZE) return -1;
+    const bool withWake = wake != kNoWaitable;
+    if (count == 0 && !withWake) return -1;
+
+    if (!withWake) {
+        timeval timeout;
+        timeout.tv_sec = static_cast<long>(timeoutMs / 1000u);
+        timeout.tv_usec = static_cast<long>((timeoutMs % 1000u) * 1000u);
+        return ReadyNow(sockets, count, ready, timeoutMs == kInfinite ? nullptr : &timeout);
+    }
+
+    const HANDLE wakeHandle = reinterpret_cast<HANDLE>(wake);
+    const timeval noWait = {0, 0};
+    // Data already queued: no need to wait at all.
+    if (count > 0) {
+        const int already = ReadyNow(sockets, count, ready, &noWait);
+        if (already != 0) {
+            if (already > 0 && woken != nullptr && WaitForSingleObject(wakeHandle, 0) == WAIT_OBJECT_0) {
+                *woken = true;
+                Resignal(wakeHandle);
+            }
+            return already;
+        }
+    }
+
+    WSAEVENT network = WSA_INVALID_EVENT;
+    if (count > 0) {
+        network = WSACreateEvent();
+        if (network == WSA_INVALID_EVENT) return -1;
+    }
+    bool selected = true;
+    size_t associated = 0;
+    for (; associated < count; ++associated) {
+        if (WSAEventSelect(AsSocket(sockets[associated]), network, FD_READ | FD_CLOSE) != 0) {
+            selected = false;
+            break;
+        }
+    }
+    DWORD waited = WAIT_FAILED;
+    if (selected) {
+        HANDLE handles[2];
+        DWORD handleCount = 0;
+        if (network != WSA_INVALID_EVENT) handles[handleCount++] = network;
+        handles[handleCount++] = wakeHandle;
+        waited = WaitForMultipleObjects(handleCount, handles, FALSE, timeoutMs);
+        const DWORD wakeIndex = WAIT_OBJECT_0 + handleCount - 1;
+        bool wakeSeen = waited == wakeIndex;
+        // The network event has the lower index and wins a tie: look again.
+        if (!wakeSeen && waited != WAIT_FAILED && WaitForSingleObject(wakeHandle, 0) == WAIT_OBJECT_0)
+            wakeSeen = true;
+        if (wakeSeen) {
+            if (woken != nullptr) *woken = true;
+            Resignal(wakeHandle);
+        }
+    }
+    // Undo the association (it leaves the sockets non-blocking, as the
+    // library keeps them anyway).
+    for (size_t i = 0; i < associated; ++i) WSAEventSelect(AsSocket(sockets[i]), nullptr, 0);
+    if (network != WSA_INVALID_EVENT) WSACloseEvent(network);
+    if (!selected || waited == WAIT_FAILED) return -1;
+    if (count == 0) return 0;
+    return ReadyNow(sockets, count, ready, &noWait);
+}
+
+}  // namespace platform
