@@ -8,6 +8,7 @@
 #include "app/firmware_upload.h"
 #include "app/network_settings.h"
 #include "app/result_log.h"
+#include "platform/startup.h"
 #include "platform/sync.h"
 #include "quex/quex.h"
 
@@ -18,10 +19,6 @@ using namespace kelvo;
 constexpr int kAddressWaitQueries = 10;
 constexpr uint32_t kAddressWaitStepMs = 1000;
 const char kFailureMarker[] = "\n\nERROR CONFIGURING DEVICE ";
-
-// Nothing needs starting on this platform; the failure path stays for the
-// ones where the application framework can fail.
-bool StartFramework() { return true; }
 
 // Makes sure the located device has an address and puts the one to use in
 // cmd.ip. 0, or the failure status after printing its messages.
@@ -76,7 +73,7 @@ int RunDeviceCommand(QuexHandle& handle, QuexDeviceInfo& device, CommandLine& cm
 
 int main(int argc, char** argv) {
     SetProcessArguments(argc, argv);
-    if (!StartFramework()) {
+    if (!platform::StartApplicationFramework()) {
         ErrLine("ERROR: MFC initialization failed");
         return -1;
     }

@@ -18,6 +18,9 @@ void WindowRelease(QuexWindow window);
 // (the message is then skipped) or the queue is full.
 bool WindowPost(QuexWindow window, uint32_t message, uint64_t wParam, uint64_t lParam);
 
+// The caller named an event at all (QUEX_NO_EVENT, or on POSIX any negative
+// descriptor, names none).
+bool EventGiven(QuexEvent event);
 QuexEvent EventRetain(QuexEvent event);       // QUEX_NO_EVENT on failure
 void EventRelease(QuexEvent event);
 bool EventSignal(QuexEvent event);

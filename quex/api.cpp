@@ -147,7 +147,7 @@ QUEX_API int32_t QUEXStartAsyncSearchMessage(QuexHandle handle, QuexWindow windo
 QUEX_API int32_t QUEXStartAsyncSearchEvent(QuexHandle handle, QuexEvent event) {
     try {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr || event < 0) return -1;  // QUEX_NO_EVENT is -1
+        if (context == nullptr || !platform::EventGiven(event)) return -1;
         if (AsyncStartContext(context) == nullptr) return -1;
         quex::SetNotification(context, nullptr, QUEX_NO_WINDOW, 0, event, 0);
         return quex::StartSearchWorker(context);

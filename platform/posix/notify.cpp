@@ -54,6 +54,8 @@ bool WindowPost(QuexWindow window, uint32_t message, uint64_t wParam, uint64_t l
     }
 }
 
+bool EventGiven(QuexEvent event) { return event >= 0; }
+
 QuexEvent EventRetain(QuexEvent event) {
     const int copy = Duplicate(event);
     return copy < 0 ? QUEX_NO_EVENT : copy;

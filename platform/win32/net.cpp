@@ -6,7 +6,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <iphlpapi.h>
-#include <mstcpip.h>
+#include <mswsock.h>
 
 #include <algorithm>
 #include <climits>
@@ -190,7 +190,7 @@ int SocketReceive(SocketHandle socket, void* buffer, size_t capacity) {
 namespace {
 
 // Which sockets have data (or a pending error) right now; -1 when select fails.
-int ReadyNow(const SocketHandle* sockets, size_t count, bool* ready, const timeval* timeout) {
+int ReadyNow(const SocketHandle* sockets, size_t count, bool* ready, timeval* timeout) {
     std::unique_ptr<fd_set> set(new (std::nothrow) fd_set);
     if (!set) return -1;
     FD_ZERO(set.get());
@@ -235,7 +235,7 @@ int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, 
     }
 
     const HANDLE wakeHandle = reinterpret_cast<HANDLE>(wake);
-    const timeval noWait = {0, 0};
+    timeval noWait = {0, 0};
     // Data already queued: no need to wait at all.
     if (count > 0) {
         const int already = ReadyNow(sockets, count, ready, &noWait);

@@ -23,6 +23,8 @@ bool WindowPost(QuexWindow window, uint32_t message, uint64_t wParam, uint64_t l
     return PostMessageA(window, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam)) != 0;
 }
 
+bool EventGiven(QuexEvent event) { return event != QUEX_NO_EVENT; }
+
 QuexEvent EventRetain(QuexEvent event) {
     if (event == QUEX_NO_EVENT) return QUEX_NO_EVENT;
     HANDLE copy = nullptr;

@@ -1,0 +1,257 @@
+# Shared by the end-to-end scripts (tests/e2e/*.sh); sourced, not run.
+#
+# Every run of the tool goes through scripts/lab: a private network namespace
+# with quexsim (and an FTP server when asked) on the far side of a veth link.
+# Each case runs the tool twice at the same time, in two labs of its own:
+# once with standard output and standard error on two pipes, once with both
+# on one pipe (their order). Both runs are compared whole with what the case
+# expects, and so is the exit status, the result log and the run time.
+set -uo pipefail
+
+E2E_LIB=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+E2E_SRC=${KELVO_SOURCE_DIR:-$(cd "$E2E_LIB/../../.." && pwd)}
+KELVOPROG=${KELVOPROG:-$E2E_SRC/build/kelvoprog}
+QUEXSIM=${QUEXSIM:-$(dirname "$KELVOPROG")/quexsim}
+export QUEXSIM
+E2E_PY=/usr/bin/python3
+[ -x "$E2E_PY" ] || E2E_PY=python3
+E2E_NAME=$(basename "$0" .sh)
+E2E_FAILURES=0
+T='Type "kelvoprog /?" for details.'
+BANNER=$'\nKelvo Programmer\nVersion 1.3.13.0\nCopyright (C) Kelvo. All rights reserved.\n\n'
+SEARCHING=$'Searching for devices. Please wait...\n\n'
+HEADER=$' IP Address      | MAC Address       | Model\n'
+RULE=$'-----------------+-------------------+------------------------------\n'
+LOG_HEADER=$'\n\nMAC\t\t\tSTATUS\n'
+LOG_MARKER=$'\n\nERROR CONFIGURING DEVICE '
+
+e2e_skip() { echo "skipped: $*"; exit 77; }
+
+# Skips (77) when no lab can be made here: not root, no unshare or ip, or
+# namespaces refused. Missing binaries are a failure, not a skip.
+e2e_require_lab() {
+  [ "$(id -u)" = 0 ] || e2e_skip "the lab needs root to create network namespaces"
+  command -v unshare >/dev/null || e2e_skip "no unshare here: the lab cannot be created"
+  command -v ip >/dev/null || e2e_skip "no ip (iproute2) here: the lab cannot be created"
+  command -v "$E2E_PY" >/dev/null || e2e_skip "no python3 for the capture helper"
+  [ -x "$KELVOPROG" ] || { echo "FAIL: no tool at $KELVOPROG"; exit 1; }
+  [ -x "$QUEXSIM" ] || { echo "FAIL: no quexsim at $QUEXSIM"; exit 1; }
+  local why
+  why=$("$E2E_SRC/scripts/netns-run" --ifaces 1 -- true 2>&1) ||
+    e2e_skip "a private network namespace cannot be created here: $why"
+  E2E_WORK=$(mktemp -d "/tmp/kelvo-e2e-$E2E_NAME.XXXXXX")
+  trap 'e2e_cleanup' EXIT
+}
+
+e2e_require_ftp() {
+  /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null ||
+    e2e_skip "Debian's python3-pyftpdlib is missing (scripts/install-deps.sh installs it)"
+}
+
+e2e_cleanup() {
+  if [ "$E2E_FAILURES" -ne 0 ] || [ -n "${KELVO_E2E_KEEP:-}" ]; then
+    echo "(work files kept in $E2E_WORK)"
+  else
+    rm -rf "$E2E_WORK"
+  fi
+}
+
+fail() {
+  echo "FAIL $*"
+  E2E_FAILURES=$((E2E_FAILURES + 1))
+}
+
+e2e_finish() {
+  if [ "$E2E_FAILURES" -ne 0 ]; then
+    echo "$E2E_NAME: $E2E_FAILURES check(s) failed"
+    exit 1
+  fi
+  echo "$E2E_NAME: all cases passed"
+  exit 0
+}
+
+# device_file NAME <<'EOF' ... EOF: writes a device file into the work
+# directory and prints its path.
+device_file() {
+  local path=$E2E_WORK/$1.json
+  cat >"$path"
+  "$QUEXSIM" --devices "$path" --check >/dev/null 2>"$path.err" ||
+    { echo "FAIL: device file $1 rejected by quexsim: $(cat "$path.err")" >&2; }
+  printf '%s' "$path"
+}
+
+# lab_run CASE [OPTION]... -- TOOL-ARGS...
+#   --devices FILE          device file (required)
+#   --ftp                   an FTP server in each lab (directory CASE/MODE/ftp)
+#   --ftp-password P        its password
+#   --ifaces N              tool-side interfaces
+#   --timeout S             the tool is killed after S seconds (default 100)
+#   --trigger SPEC N CMD    run CMD (in the lab) when the Nth journal event
+#                           matching SPEC appears
+#   --log-before FILE       kelvoprog.log starts as a copy of FILE
+#   --log-blocked           a directory stands where kelvoprog.log would go
+#   --cwd-file SRC NAME     a copy of SRC named NAME in the tool's directory
+# Results: $E2E_WORK/CASE/{split,both}/{out,err,both,status,elapsed,
+# journal.jsonl,timeline.jsonl,cwd/kelvoprog.log,ftp/}.
+lab_run() {
+  local case=$1; shift
+  local devices="" ftp=0 ftp_password="" ifaces=1 timeout=100 log_before="" log_blocked=0
+  local -a triggers=() cwd_files=()
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --devices) devices=$2; shift 2 ;;
+      --ftp) ftp=1; shift ;;
+      --ftp-password) ftp_password=$2; shift 2 ;;
+      --ifaces) ifaces=$2; shift 2 ;;
+      --timeout) timeout=$2; shift 2 ;;
+      --trigger) triggers+=(--trigger "$2" "$3" "$4"); shift 4 ;;
+      --log-before) log_before=$2; shift 2 ;;
+      --log-blocked) log_blocked=1; shift ;;
+      --cwd-file) cwd_files+=("$2" "$3"); shift 3 ;;
+      --) shift; break ;;
+      *) echo "lab_run: unknown option $1" >&2; return 2 ;;
+    esac
+  done
+  [ -n "$devices" ] || { echo "lab_run: --devices is required" >&2; return 2; }
+  local mode dir pids=()
+  for mode in split both; do
+    dir=$E2E_WORK/$case/$mode
+    rm -rf "$dir"
+    mkdir -p "$dir/cwd"
+    [ -z "$log_before" ] || cp "$log_before" "$dir/cwd/kelvoprog.log"
+    [ "$log_blocked" = 0 ] || mkdir "$dir/cwd/kelvoprog.log"
+    local i
+    for ((i = 0; i < ${#cwd_files[@]}; i += 2)); do cp "${cwd_files[i]}" "$dir/cwd/${cwd_files[i + 1]}"; done
+    local -a lab=("$E2E_SRC/scripts/lab" --devices "$devices" --ifaces "$ifaces"
+                  --journal "$dir/journal.jsonl")
+    if [ "$ftp" = 1 ]; then
+      mkdir -p "$dir/ftp"
+      lab+=(--ftp "$dir/ftp")
+      [ -z "$ftp_password" ] || lab+=(--ftp-password "$ftp_password")
+    fi
+    "${lab[@]}" -- "$E2E_PY" "$E2E_LIB/e2e.py" capture --dir "$dir" --mode "$mode" \
+      --journal "$dir/journal.jsonl" --timeout "$timeout" ${triggers[@]+"${triggers[@]}"} \
+      -- "$KELVOPROG" "$@" >"$dir/lab.log" 2>&1 &
+    pids+=($!)
+  done
+  local pid rc=0
+  for pid in "${pids[@]}"; do wait "$pid" || true; done
+  for mode in split both; do
+    dir=$E2E_WORK/$case/$mode
+    if [ ! -f "$dir/started" ] || [ ! -f "$dir/status" ]; then
+      fail "$case: the lab did not run the tool ($mode run): $(tail -5 "$dir/lab.log")"
+      rc=1
+    fi
+  done
+  return $rc
+}
+
+# A case's expected console output as stream segments in program order:
+#   want O "stdout text" E "stderr text" O ...
+# sets WANT_OUT, WANT_ERR and WANT_BOTH (all segments in order).
+want() {
+  WANT_OUT="" WANT_ERR="" WANT_BOTH=""
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      O) WANT_OUT+=$2 ;;
+      E) WANT_ERR+=$2 ;;
+      *) echo "want: bad stream $1" >&2; return 2 ;;
+    esac
+    WANT_BOTH+=$2
+    shift 2
+  done
+}
+
+# compare_file CASE WHAT EXPECTED-TEXT FILE
+compare_file() {
+  local case=$1 what=$2 expected=$3 file=$4
+  if [ ! -f "$file" ]; then fail "$case: $what: no file $file"; return 1; fi
+  if ! cmp -s <(printf '%s' "$expected") "$file"; then
+    fail "$case: $what differs (- expected, + got):"
+    diff -u <(printf '%s' "$expected") "$file" | sed -n '3,40p' | cat -A | sed 's/^/    /'
+    return 1
+  fi
+}
+
+# expect CASE STATUS: the last want() against both runs of CASE.
+expect() {
+  local case=$1 status=$2 d=$E2E_WORK/$1
+  local ok=$E2E_FAILURES mode
+  for mode in split both; do
+    local got
+    got=$(cat "$d/$mode/status" 2>/dev/null)
+    [ "$got" = "$status" ] || fail "$case: exit status $got, want $status ($mode run)"
+  done
+  compare_file "$case" "standard output" "$WANT_OUT" "$d/split/out"
+  compare_file "$case" "standard error" "$WANT_ERR" "$d/split/err"
+  compare_file "$case" "one-pipe output" "$WANT_BOTH" "$d/both/both"
+  [ "$ok" = "$E2E_FAILURES" ] && echo "ok   $case: output and status $status ($(elapsed "$case") s)"
+}
+
+# expect_log CASE EXPECTED-BYTES: the result log of both runs, whole.
+expect_log() {
+  local case=$1 expected=$2 mode ok=$E2E_FAILURES
+  for mode in split both; do
+    compare_file "$case" "result log ($mode run)" "$expected" "$E2E_WORK/$case/$mode/cwd/kelvoprog.log"
+  done
+  [ "$ok" = "$E2E_FAILURES" ] && echo "ok   $case: result log (${#expected} bytes)"
+}
+
+# elapsed CASE [MODE]: the tool's run time in seconds.
+elapsed() { cat "$E2E_WORK/$1/${2:-split}/elapsed" 2>/dev/null || echo 0; }
+
+# expect_time CASE MIN MAX: both runs took at least MIN and at most MAX s.
+expect_time() {
+  local case=$1 min=$2 max=$3 mode t
+  for mode in split both; do
+    t=$(elapsed "$case" "$mode")
+    if awk -v t="$t" -v lo="$min" -v hi="$max" 'BEGIN { exit !(t >= lo && t <= hi) }'; then
+      echo "ok   $case: ran $t s ($mode run), within [$min, $max]"
+    else
+      fail "$case: ran $t s ($mode run), want between $min and $max s"
+    fi
+  done
+}
+
+# in_range VALUE MIN MAX
+in_range() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v >= lo && v <= hi) }'; }
+
+# journal CASE [MODE]: path of a run's journal.
+journal() { printf '%s' "$E2E_WORK/$1/${2:-split}/journal.jsonl"; }
+
+# jcount CASE SPEC [MODE]: journal events matching field=value pairs.
+jcount() { "$E2E_PY" "$E2E_LIB/e2e.py" count "$(journal "$1" "${3:-split}")" "$2"; }
+jtimes() { "$E2E_PY" "$E2E_LIB/e2e.py" times "$(journal "$1" "${3:-split}")" "$2"; }
+jfield() { "$E2E_PY" "$E2E_LIB/e2e.py" field "$(journal "$1" "${4:-split}")" "$2" "$3"; }
+
+# expect_count CASE SPEC N WHAT: in the journals of both runs.
+expect_count() {
+  local case=$1 spec=$2 n=$3 what=$4 mode got
+  for mode in split both; do
+    got=$(jcount "$case" "$spec" "$mode")
+    if [ "$got" != "$n" ]; then
+      fail "$case: $what: $got journal events $spec, want $n ($mode run)"
+      return 1
+    fi
+  done
+  echo "ok   $case: $what ($n x $spec)"
+}
+
+# expect_gap CASE STDOUT-TEXT SPEC MIN MAX: seconds from the text on
+# standard output to the first journal event matching SPEC after it.
+expect_gap() {
+  local case=$1 text=$2 spec=$3 min=$4 max=$5 gap
+  gap=$("$E2E_PY" "$E2E_LIB/e2e.py" gap "$E2E_WORK/$case/split/timeline.jsonl" "$text" "$spec")
+  if [ "$gap" != none ] && in_range "$gap" "$min" "$max"; then
+    echo "ok   $case: $gap s from \"$text\" to $spec, within [$min, $max]"
+  else
+    fail "$case: $gap s from \"$text\" to $spec, want between $min and $max s"
+  fi
+}
+
+# The log of a run begins with the echo of the arguments, each followed by a
+# space, and the column header: log_echo ARGS... sets LOG_ECHO to those bytes
+# (a variable: command substitution would drop the final line end).
+log_echo() { local a s=""; for a in "$@"; do s+="$a "; done; LOG_ECHO=$s$LOG_HEADER; }
+LOG_OK=$'\tOK\n'
+LOG_ERROR=$'\tERROR\n'

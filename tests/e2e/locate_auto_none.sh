@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Automatic location when no device answers either magic: both progress texts
+# on the locate line, two full 10 s searches, "Device not found.", status 2
+# and a log entry of twelve zeros.
+source "$(dirname "$0")/lib/common.bash"
+e2e_require_lab
+
+devices=$(device_file none <<'EOF'
+[ { "mac": "02:c0:de:25:40:7a", "ip": "10.77.0.54", "magics": ["MORV"] } ]
+EOF
+)
+args=(/set /ip=10.77.0.80)
+lab_run auto_none --devices "$devices" -- "${args[@]}"
+want O "$BANNER$SEARCHING"'Locate device (auto): '"$SEARCHING"$'Locate device (auto): FAILED\n' \
+     E $'ERROR: Device not found.\n'
+expect auto_none 2
+expect_count auto_none event=recv,type=1,magic=TELQ 1 "one TELQ search"
+expect_count auto_none event=recv,type=1,magic=HAPF 1 "one HAPF search"
+expect_count auto_none event=recv,type=3 0 "no settings sent"
+expect_time auto_none 20 30
+log_echo "${args[@]}"
+expect_log auto_none "${LOG_ECHO}${LOG_MARKER}000000000000$LOG_ERROR"
+
+e2e_finish
