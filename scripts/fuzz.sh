@@ -4,9 +4,12 @@
 # or broken record invariant fails the run; the failing input is kept in
 # BUILD_DIR/fuzz-artifacts.
 #
-# usage: scripts/fuzz.sh BUILD_DIR SECONDS
+# With KEEP_DIR the grown corpus is copied there at the end (minimise it into
+# fuzz/corpus with: decode_fuzzer -merge=1 fuzz/corpus KEEP_DIR).
+#
+# usage: scripts/fuzz.sh BUILD_DIR SECONDS [KEEP_DIR]
 set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: scripts/fuzz.sh BUILD_DIR SECONDS" >&2; exit 2; }
+[ $# -eq 2 ] || [ $# -eq 3 ] || { echo "usage: scripts/fuzz.sh BUILD_DIR SECONDS [KEEP_DIR]" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
 seconds=$2
@@ -28,6 +31,10 @@ set +e
 status=$?
 set -e
 tail -n 20 "$work/log"
+if [ $# -eq 3 ]; then
+  mkdir -p "$3"
+  cp -r "$work/corpus/." "$3/"
+fi
 if [ $status -ne 0 ] || [ -n "$(ls -A "$work/artifacts")" ]; then
   mkdir -p "$build/fuzz-artifacts"
   cp -r "$work/artifacts/." "$build/fuzz-artifacts/" 2>/dev/null || true

@@ -12,13 +12,14 @@ devices=$(device_file e3 <<'EOF'
     "lease": "10.77.0.120", "lease_after_queries": 20 } ]
 EOF
 )
-# Gone after the location query and two wait queries.
+# Gone after the location query and two wait queries: two 1 s sleeps, then
+# the third wait query times out (5 s).
 args=(/set /mac=02c0de000043 /subnet=255.255.255.0)
 lab_run e3 --devices "$devices" --trigger event=decision,type=1,device=sensor 3 "$LINK_DOWN" -- "${args[@]}"
 want O "${BANNER}Locate device 02:C0:DE:00:00:43: FAILED"$'\n' E $'ERROR: Failed to get device information. E3\n'
 expect e3 4
 expect_count e3 event=decision,type=1,device=sensor 3 "three queries answered"
-expect_time e3 2 15
+expect_time e3 7 15
 log_echo "${args[@]}"
 expect_log e3 "${LOG_ECHO}${LOG_MARKER}02C0DE000043$LOG_ERROR"
 
@@ -35,7 +36,7 @@ want O "${BANNER}Locate device 02:C0:DE:00:00:44: SUCCESS"$'\n' E $'ERROR: Faile
 expect e4 3
 expect_count e4 event=decision,type=3,action=accept,settings.ip=10.77.0.91 1 "the settings were accepted"
 expect_count e4 event=recv,type=5 0 "no reboot request"
-expect_time e4 3 20
+expect_time e4 8 20
 log_echo "${args[@]}"
 expect_log e4 "${LOG_ECHO}${LOG_MARKER}02C0DE000044$LOG_ERROR"
 

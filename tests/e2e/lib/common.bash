@@ -237,11 +237,12 @@ expect_count() {
   echo "ok   $case: $what ($n x $spec)"
 }
 
-# expect_gap CASE STDOUT-TEXT SPEC MIN MAX: seconds from the text on
-# standard output to the first journal event matching SPEC after it.
+# expect_gap CASE STDOUT-TEXT SPEC AFTER-SPEC MIN MAX: seconds from the text
+# on standard output to the first journal event matching SPEC that follows
+# the last one matching AFTER-SPEC.
 expect_gap() {
-  local case=$1 text=$2 spec=$3 min=$4 max=$5 gap
-  gap=$("$E2E_PY" "$E2E_LIB/e2e.py" gap "$E2E_WORK/$case/split/timeline.jsonl" "$text" "$spec")
+  local case=$1 text=$2 spec=$3 after=$4 min=$5 max=$6 gap
+  gap=$("$E2E_PY" "$E2E_LIB/e2e.py" gap "$E2E_WORK/$case/split/timeline.jsonl" "$text" "$spec" "$after")
   if [ "$gap" != none ] && in_range "$gap" "$min" "$max"; then
     echo "ok   $case: $gap s from \"$text\" to $spec, within [$min, $max]"
   else
@@ -255,3 +256,25 @@ expect_gap() {
 log_echo() { local a s=""; for a in "$@"; do s+="$a "; done; LOG_ECHO=$s$LOG_HEADER; }
 LOG_OK=$'\tOK\n'
 LOG_ERROR=$'\tERROR\n'
+
+# expect_reboot_wait CASE: the reboot message, then at least 40 s (and not
+# much more) until the device is queried again, seen both from the tool's
+# output and on the device's own clock (reboot reply sent to next query).
+expect_reboot_wait() {
+  local case=$1
+  expect_gap "$case" "Device has been rebooted." event=recv,type=1 event=send,type=6 40 43
+  local reply query gap
+  reply=$(jtimes "$case" event=send,type=6 | tail -1)
+  query=$(jtimes "$case" event=recv,type=1 | awk -v r="$reply" '$1 > r { print; exit }')
+  if [ -z "$reply" ] || [ -z "$query" ]; then
+    fail "$case: no reboot reply or no query after it in the journal"
+    return
+  fi
+  gap=$(awk -v a="$reply" -v b="$query" 'BEGIN { print (b - a) / 1000 }')
+  in_range "$gap" 40 43 && echo "ok   $case: the device was queried $gap s after its reboot reply" ||
+    fail "$case: the device was queried $gap s after its reboot reply, want 40 to 43 s"
+  local after
+  after=$(jtimes "$case" event=recv,type=1 | awk -v r="$reply" '$1 > r' | wc -l)
+  [ "$after" = 1 ] && echo "ok   $case: one query after the reboot" ||
+    fail "$case: $after queries after the reboot, want 1"
+}

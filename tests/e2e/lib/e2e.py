@@ -240,22 +240,37 @@ def cmd_field(argv):
 
 
 def cmd_gap(argv):
-    # gap TIMELINE STDOUT-TEXT JOURNAL-SPEC
-    path, text, spec = argv
+    # gap TIMELINE STDOUT-TEXT JOURNAL-SPEC [AFTER-SPEC]: seconds from the
+    # moment the text was seen on standard output to the moment the first
+    # journal event matching JOURNAL-SPEC (and, in journal order, after the
+    # last event matching AFTER-SPEC) was seen. Journal lines are read in
+    # polls, so an event older than the text can be seen after it: the
+    # journal order, not the moment seen, decides which event counts.
+    path, text, spec = argv[:3]
     pairs = parse_spec(spec)
-    shown = None
+    after = parse_spec(argv[3]) if len(argv) > 3 else None
     with open(path, encoding="utf-8") as f:
         entries = [json.loads(line) for line in f if line.strip()]
+    shown = None
     written = ""
     for entry in entries:
-        if entry["stream"] in ("out", "both") and shown is None:
+        if entry["stream"] in ("out", "both"):
             written += entry["text"]
             if text in written:
                 shown = entry["t"]
-        elif entry["stream"] == "journal" and shown is not None:
-            if matches(entry["event"], pairs):
-                print("%.3f" % (entry["t"] - shown))
-                return 0
+                break
+    journal = [e for e in entries if e["stream"] == "journal"]
+    start = 0
+    if after is not None:
+        for index, entry in enumerate(journal):
+            if matches(entry["event"], after):
+                start = index + 1
+    for entry in journal[start:]:
+        if matches(entry["event"], pairs):
+            if shown is None:
+                break
+            print("%.3f" % (entry["t"] - shown))
+            return 0
     print("none")
     return 0
 

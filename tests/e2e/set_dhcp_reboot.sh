@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# /ip=dhcp for a device with DHCP off: the change, "Device has been
+# rebooted.", at least 40 s, one query, "DHCP mode has been changed.".
+source "$(dirname "$0")/lib/common.bash"
+e2e_require_lab
+
+devices=$(device_file dhcp <<'EOF'
+[ { "name": "meter", "mac": "02:c0:de:00:00:53", "ip": "10.77.0.50", "lease": "10.77.0.121",
+    "challenge": "000102030405060708090a0b0c0d" } ]
+EOF
+)
+args=(/set /mac=02c0de000053 /ip=dhcp)
+lab_run dhcp_on --devices "$devices" -- "${args[@]}"
+want O "${BANNER}Locate device 02:C0:DE:00:00:53: SUCCESS"$'\nDevice has been rebooted.\nDHCP mode has been changed.\n'
+expect dhcp_on 0
+expect_count dhcp_on event=decision,type=7,action=accept,auth=digest,dhcp_flag=1 1 "DHCP on, accepted"
+expect_count dhcp_on event=decision,type=5,action=accept 1 "one reboot request, accepted"
+expect_count dhcp_on event=recv,type=3 0 "no static settings"
+expect_reboot_wait dhcp_on
+expect_time dhcp_on 40 50
+log_echo "${args[@]}"
+expect_log dhcp_on "${LOG_ECHO}02C0DE000053$LOG_OK"
+
+e2e_finish
