@@ -9,6 +9,7 @@
 #include "quex/guarded_list.h"
 #include "quex/quex.h"
 #include "quex/requests.h"
+#include "quex/result_index.h"
 #include "quex/search.h"
 
 namespace {
@@ -171,7 +172,7 @@ QUEX_API int32_t QUEXGetSearchResults(QuexHandle handle, QuexDeviceInfo* results
         if (context == nullptr || capacity == 0 || results == nullptr) return -1;
         uint32_t moved = 0;
         while (moved < capacity) {
-            auto* record = static_cast<quex::QuexDeviceRecord*>(quex::ListPopFront(context->results));
+            quex::QuexDeviceRecord* record = quex::TakeResult(context);
             if (record == nullptr) break;
             std::memcpy(&results[moved], &record->info, sizeof results[moved]);
             quex::DeleteDeviceRecord(record);

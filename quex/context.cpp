@@ -8,6 +8,7 @@
 #include "platform/notify.h"
 #include "quex/device_record.h"
 #include "quex/guarded_list.h"
+#include "quex/result_index.h"
 
 namespace quex {
 
@@ -61,8 +62,10 @@ QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
     context->stopEvent = new (std::nothrow) platform::Event;
     if (context->stopEvent != nullptr && context->stopEvent->Valid()) {
         context->searchTimer = new (std::nothrow) platform::WaitableTimer;
-        if (context->searchTimer != nullptr && context->searchTimer->Valid())
-            context->results = ListCreate();
+        if (context->searchTimer != nullptr && context->searchTimer->Valid()) {
+            context->resultIndex = CreateResultIndex();
+            if (context->resultIndex != nullptr) context->results = ListCreate();
+        }
     }
     if (context->results == nullptr || ListAdd(&gHandleRegistry, context) < 0) {
         DestroyContext(context);
@@ -79,11 +82,12 @@ void DestroyContext(QuexContext* context) {
     delete context->searchTimer;
     context->searchTimer = nullptr;
     if (context->results != nullptr) {
-        while (void* record = ListPopFront(context->results))
-            DeleteDeviceRecord(static_cast<QuexDeviceRecord*>(record));
+        while (QuexDeviceRecord* record = TakeResult(context)) DeleteDeviceRecord(record);
         ListDestroy(context->results);
         context->results = nullptr;
     }
+    DestroyResultIndex(context->resultIndex);
+    context->resultIndex = nullptr;
     // A notification target the search still holds a reference to.
     if (context->notifyWindow != QUEX_NO_WINDOW) platform::WindowRelease(context->notifyWindow);
     if (context->notifyEvent != QUEX_NO_EVENT) platform::EventRelease(context->notifyEvent);

@@ -8,6 +8,10 @@
 #include "quex/guarded_list.h"
 #include "quex/quex.h"
 
+namespace quex {
+struct ResultIndex;
+}
+
 struct QuexContext {
     uint32_t magic;               // host order; sent big-endian
     QuexGuid vendorGuid;
@@ -32,6 +36,7 @@ struct QuexContext {
     int64_t quietTime;            // relative due time of searchTimer
     platform::WaitableTimer* searchTimer;
     quex::GuardedList* results;   // heap QuexDeviceRecords, oldest first
+    quex::ResultIndex* resultIndex;  // MACs of results; changed with it, under its lock
 };
 
 namespace quex {

@@ -83,6 +83,12 @@ int32_t ListAdd(GuardedList* list, void* item) {
     if (list == nullptr) return -1;
     ListGuard guard(list);
     if (ListContains(list, item)) return -1;
+    return ListAppend(list, item);
+}
+
+int32_t ListAppend(GuardedList* list, void* item) {
+    if (list == nullptr) return -1;
+    ListGuard guard(list);
     auto* node = new (std::nothrow) GuardedListNode{list->tail, nullptr, item};
     if (node == nullptr) return -1;
     if (list->tail != nullptr)

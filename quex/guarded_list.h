@@ -29,6 +29,9 @@ void ListDestroy(GuardedList* list);        // null ignored
 void ListLock(GuardedList* list);
 void ListUnlock(GuardedList* list);
 int32_t ListAdd(GuardedList* list, void* item);        // position, or -1 (present / no memory)
+// ListAdd without the presence check, for an item the caller knows is not
+// listed (a fresh allocation): constant time. Position, or -1 (no memory).
+int32_t ListAppend(GuardedList* list, void* item);
 void ListRemove(GuardedList* list, void* item);
 int32_t ListContains(GuardedList* list, const void* item);  // 1 or 0
 GuardedListNode* ListFind(GuardedList* list, const void* item);

@@ -13,6 +13,7 @@
 #include "quex/codec.h"
 #include "quex/device_record.h"
 #include "quex/guarded_list.h"
+#include "quex/result_index.h"
 #include "quex/sockets.h"
 
 namespace quex {
@@ -50,18 +51,6 @@ void Notify(QuexContext* context) {
     if (context->notifyEvent != QUEX_NO_EVENT) platform::EventSignal(context->notifyEvent);
 }
 
-// Takes ownership of record: appends it, or frees it when it repeats a device
-// in a synchronous search (the first answer wins) or no list node is left.
-void StoreRecord(QuexContext* context, QuexDeviceRecord* record) {
-    ListGuard guard(context->results);
-    if (!context->searchAsync &&
-        ListFindIf(context->results, CompareMac, record->info.macAddress) != nullptr) {
-        DeleteDeviceRecord(record);
-        return;
-    }
-    if (ListAdd(context->results, record) < 0) DeleteDeviceRecord(record);
-}
-
 // Reads the answers queued on one socket until a read is refused (nothing
 // left, or a datagram that is not an answer: the rest waits for the next
 // cycle). False when no record could be allocated.
@@ -73,7 +62,8 @@ bool DrainSocket(QuexContext* context, SocketHandle socket) {
             DeleteDeviceRecord(record);
             return true;
         }
-        StoreRecord(context, record);
+        // A repeated device in a synchronous search: the first answer wins.
+        StoreResult(context, record, !context->searchAsync);
     }
 }
 
@@ -106,8 +96,7 @@ void SetNotification(QuexContext* context, QuexNotifyCallback callback, QuexWind
 
 void ClearResults(QuexContext* context) {
     if (context->results == nullptr) return;
-    while (void* item = ListPopFront(context->results))
-        DeleteDeviceRecord(static_cast<QuexDeviceRecord*>(item));
+    while (QuexDeviceRecord* record = TakeResult(context)) DeleteDeviceRecord(record);
 }
 
 int32_t StartSearchWorker(QuexContext* context) {

@@ -58,6 +58,8 @@ SocketHandle OpenInterfaceSocket(const QuexContext* context, uint32_t localAddre
         platform::SocketClose(socket);
         return platform::kInvalidSocket;
     }
+    // Whatever is granted: a smaller buffer costs capacity, not function.
+    platform::SocketSetReceiveBuffer(socket, kInterfaceReceiveBuffer);
     return socket;
 }
 

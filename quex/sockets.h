@@ -30,5 +30,10 @@ void InjectSocketFailure(int32_t nth);
 
 // Most sockets one wait watches; answers on further sockets are never read.
 constexpr int32_t kMaxWatchedSockets = 64;
+// Receive buffer asked for on every interface socket: a plant of thousands
+// of devices answers a discovery in one burst, and a datagram the buffer
+// cannot hold is a device lost. The system may grant less (Linux caps it at
+// net.core.rmem_max and reports double the capped request).
+constexpr int kInterfaceReceiveBuffer = 8 << 20;
 
 }  // namespace quex

@@ -109,6 +109,16 @@ TEST(ExportsWin32, LibraryExportsExactlyTheEntryPoints) {
     ExpectExactlyTheEntryPoints(std::string(KELVO_BINARY_DIR) + "/quex/quex.dll");
 }
 
+// GetProcAddress's generic pointer as the entry point's real type.
+template <typename Function>
+Function Entry(HMODULE module, const char* name) {
+    const FARPROC found = GetProcAddress(module, name);
+    Function typed;
+    static_assert(sizeof typed == sizeof found, "function pointers differ in size");
+    std::memcpy(&typed, &found, sizeof typed);
+    return typed;
+}
+
 // The DLL loads on its own (no MinGW runtime DLLs beside it) and its entry
 // points answer through GetProcAddress.
 TEST(ExportsWin32, LibraryLoadsAndAnswersThroughItsExports) {
@@ -117,11 +127,10 @@ TEST(ExportsWin32, LibraryLoadsAndAnswersThroughItsExports) {
     ASSERT_NE(nullptr, module) << "LoadLibrary failed with " << GetLastError();
     for (const std::string& name : kEntryPoints)
         EXPECT_NE(nullptr, reinterpret_cast<void*>(GetProcAddress(module, name.c_str()))) << name;
-    auto open = reinterpret_cast<decltype(&QUEXOpen)>(GetProcAddress(module, "QUEXOpen"));
-    auto close = reinterpret_cast<decltype(&QUEXClose)>(GetProcAddress(module, "QUEXClose"));
-    auto lastError = reinterpret_cast<decltype(&QUEXGetLastError)>(GetProcAddress(module, "QUEXGetLastError"));
-    auto message =
-        reinterpret_cast<decltype(&QUEXGetLastErrorMessage)>(GetProcAddress(module, "QUEXGetLastErrorMessage"));
+    auto open = Entry<decltype(&QUEXOpen)>(module, "QUEXOpen");
+    auto close = Entry<decltype(&QUEXClose)>(module, "QUEXClose");
+    auto lastError = Entry<decltype(&QUEXGetLastError)>(module, "QUEXGetLastError");
+    auto message = Entry<decltype(&QUEXGetLastErrorMessage)>(module, "QUEXGetLastErrorMessage");
     ASSERT_TRUE(open && close && lastError && message);
     EXPECT_EQ(nullptr, open(0x54454C51, nullptr));
     const QuexGuid guid = {0xD4A17F3B, 0x2E8C, 0x4B61, {0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4}};
