@@ -2,6 +2,7 @@
 // per-handle last error.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/sync.h"
@@ -23,8 +24,9 @@ struct QuexContext {
     uint32_t requestPollMs;       // 200: poll time-out of the request loops
     int64_t replyTimeout;         // -300000000 (30 s) in 100-ns units
     int64_t infoTimeout;          // -50000000 (5 s)
-    int32_t searchRunning;
-    int32_t searchAsync;
+    // Read by QUEXStopSearch from any thread while a search runs, so atomic.
+    std::atomic<int32_t> searchRunning;
+    std::atomic<int32_t> searchAsync;
     platform::Thread* searchThread;
     uint32_t searchPollMs;        // 200: poll time-out of the search worker
     QuexNotifyCallback notifyCallback;
