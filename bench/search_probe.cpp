@@ -10,6 +10,7 @@
 // every MAC must be one of mac-base + 0 .. N-1, each once, and the exit
 // status is 1 when a device is missing or a foreign one was listed.
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -58,13 +59,17 @@ uint64_t MacNumber(const uint8_t* mac) {
     return n;
 }
 
-// What the system grants the library's interface sockets (the same request).
-int GrantedReceiveBuffer() {
-    const platform::SocketHandle socket = platform::UdpSocketOpen();
-    if (socket == platform::kInvalidSocket) return 0;
-    const int granted = platform::SocketSetReceiveBuffer(socket, quex::kInterfaceReceiveBuffer);
-    platform::SocketClose(socket);
-    return granted;
+// The receive buffer of the library's own interface sockets, as the kernel
+// reports it (Linux: double the granted request).
+int LibraryReceiveBuffer(QuexHandle handle) {
+    platform::SocketHandle* sockets = nullptr;
+    const int32_t count = quex::OpenAllInterfaceSockets(handle, &sockets);
+    if (count <= 0) return 0;
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (getsockopt(sockets[0], SOL_SOCKET, SO_RCVBUF, &size, &length) != 0) size = 0;
+    quex::CloseInterfaceSockets(sockets, count);
+    return size;
 }
 
 int Usage() {
@@ -101,7 +106,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "search_probe: QUEXOpen failed\n");
         return 3;
     }
-    const int granted = GrantedReceiveBuffer();
+    const int granted = LibraryReceiveBuffer(handle);
     int status = 0;
     std::vector<double> beyond;
     for (int run = 0; run < repeat; ++run) {

@@ -2,7 +2,7 @@
 # A device with address 0.0.0.0 and DHCP on, no /ip: exactly ten queries
 # about a second apart, and the address of the tenth is the one used (the
 # lease shows only to the tenth): the firmware goes there by FTP.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 e2e_require_ftp
 

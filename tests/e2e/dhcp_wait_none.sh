@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A device with address 0.0.0.0 and DHCP on whose lease does not come within
 # the ten queries of the wait: the two-line no-address error, status 3.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 # The lease would show to an eleventh query of the wait: there must be none.

@@ -3,7 +3,7 @@
 # second magic only, /vendorid, and a device on a second network: the whole
 # table and count line, the searches on the wire, and the log (echo and
 # header only).
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 one=$(device_file one <<'EOF'

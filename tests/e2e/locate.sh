@@ -3,7 +3,7 @@
 # datagram, for the second), by MAC on the second magic after the first's
 # query timed out, automatic on the first magic, automatic on the second
 # magic after a search nobody answered, and /vendorid with a MAC.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 devices=$(device_file locate <<'EOF'

@@ -2,7 +2,7 @@
 # Automatic location when no device answers either magic: both progress texts
 # on the locate line, two full 10 s searches, "Device not found.", status 2
 # and a log entry of twelve zeros.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 devices=$(device_file none <<'EOF'

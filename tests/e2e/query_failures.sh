@@ -2,7 +2,7 @@
 # Query failures after location: E3 (the device drops off the network during
 # the wait for its DHCP address) and E4 (it drops off right after accepting
 # the settings). The lab takes the device side's link down at that moment.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 LINK_DOWN='ip netns exec kdev ip link set d0 down'

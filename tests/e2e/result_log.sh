@@ -3,7 +3,7 @@
 # device work on the wire), an earlier longer log replaced by this run's
 # bytes (after a success and after a failure), a command line whose echo is
 # longer than 1 KiB, written whole.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 devices=$(device_file log <<'EOF'

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # /ip=dhcp answered with success by a device that changes nothing: after the
 # reboot and 40 s DHCP is still off: "Failed to change DHCP mode.", status 11.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 devices=$(device_file not_changed <<'EOF'

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # /ip=dhcp for a device with DHCP off: the change, "Device has been
 # rebooted.", at least 40 s, one query, "DHCP mode has been changed.".
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 devices=$(device_file dhcp <<'EOF'

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The device does not answer the check after the reboot (it is still
 # restarting at 40 s): "Failed to get device information. E5", status 3.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 devices=$(device_file e5 <<'EOF'

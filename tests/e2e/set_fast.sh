@@ -3,7 +3,7 @@
 # given and with substituted subnet mask and gateway), DHCP switched off
 # first, settings and DHCP refused by the device, a wrong password, DHCP
 # already on, and a device without an address.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 devices=$(device_file set_fast <<'EOF'

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A static address that shows only after a reboot: "Device has been
 # rebooted.", at least 40 s, one query, "IP address has been changed.".
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 devices=$(device_file reboot <<'EOF'

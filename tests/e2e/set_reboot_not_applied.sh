@@ -2,7 +2,7 @@
 # Settings accepted but not in force after the reboot (the device refuses the
 # reboot itself): "Device has been rebooted." all the same, the check after
 # 40 s finds the old address: "Failed to change IP address.", status 3.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
 devices=$(device_file not_applied <<'EOF'

@@ -5,7 +5,7 @@
 # file goes to the given address), no FTP server, a refused login and a
 # missing local file (status 9 and the client's code and text), and the log
 # of success and failure.
-source "$(dirname "$0")/lib/common.bash"
+source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 e2e_require_ftp
 
@@ -34,7 +34,7 @@ mkdir -p "$fwdir"
 ftp_holds() {
   local case=$1 name=$2 source=$3 mode listing
   for mode in split both; do
-    listing=$(cd "$E2E_WORK/$case/$mode/ftp" && ls -A)
+    listing=$(cd "$E2E_WORK/$case/$mode/ftp" && ls -A) || { fail "$case: no FTP directory ($mode run)"; continue; }
     if [ "$listing" != "$name" ]; then
       fail "$case: the FTP directory holds [$listing], want [$name] ($mode run)"
     elif ! cmp -s "$source" "$E2E_WORK/$case/$mode/ftp/$name"; then
@@ -47,7 +47,7 @@ ftp_holds() {
 ftp_empty() {
   local case=$1 mode listing
   for mode in split both; do
-    listing=$(cd "$E2E_WORK/$case/$mode/ftp" && ls -A)
+    listing=$(cd "$E2E_WORK/$case/$mode/ftp" && ls -A) || { fail "$case: no FTP directory ($mode run)"; continue; }
     [ -z "$listing" ] && echo "ok   $case: nothing stored on the server ($mode run)" ||
       fail "$case: the FTP directory holds [$listing], want nothing ($mode run)"
   done

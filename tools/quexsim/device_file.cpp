@@ -267,7 +267,7 @@ std::vector<DeviceSpec> ParseDeviceText(const std::string& text) {
     if (doc.is_array()) {
         devices = doc;
     } else {
-        CheckKeys(doc, "device file", {"defaults", "devices", "burst"});
+        CheckKeys(doc, "device file", {"defaults", "devices", "burst", "flood"});
         if (doc.contains("defaults")) {
             CheckKeys(doc["defaults"], "defaults", kDeviceKeys);
             defaults = doc["defaults"];
@@ -312,6 +312,38 @@ std::vector<DeviceSpec> ParseDeviceText(const std::string& text) {
         }
     }
     return out;
+}
+
+std::optional<FloodSpec> ParseFloodText(const std::string& text) {
+    json doc;
+    try {
+        doc = json::parse(text);
+    } catch (const json::parse_error& e) {
+        Fail("device file", std::string("not valid JSON: ") + e.what());
+    }
+    if (!doc.is_object() || !doc.contains("flood")) return std::nullopt;
+    const json& f = doc["flood"];
+    CheckKeys(f, "flood", {"rate", "duration_ms", "large_every"});
+    FloodSpec spec;
+    if (f.contains("rate")) spec.rate = static_cast<unsigned>(Number(f["rate"], "flood.rate", 1000000));
+    if (spec.rate == 0) Fail("flood.rate", "must be at least 1");
+    if (f.contains("duration_ms"))
+        spec.durationMs = static_cast<unsigned>(Number(f["duration_ms"], "flood.duration_ms", 3600000));
+    if (f.contains("large_every"))
+        spec.largeEvery = static_cast<unsigned>(Number(f["large_every"], "flood.large_every", 1000000));
+    return spec;
+}
+
+std::optional<FloodSpec> LoadFloodSpec(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw std::runtime_error(path + ": cannot be read");
+    std::ostringstream text;
+    text << in.rdbuf();
+    try {
+        return ParseFloodText(text.str());
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error(path + ": " + e.what());
+    }
 }
 
 std::vector<DeviceSpec> LoadDeviceFile(const std::string& path) {

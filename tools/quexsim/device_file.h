@@ -74,9 +74,21 @@ constexpr const char* kAuthFailureMessage = "Authentication failed";
 // Vendor GUID of the tool's default handle.
 constexpr const char* kDefaultVendorGuid = "{D4A17F3B-2E8C-4B61-9F05-6C3A8E1B72D4}";
 
+// Flood mode (device file key "flood"): every tool that sends a request is
+// sent malformed and foreign datagrams at this rate for this long after its
+// last request.
+struct FloodSpec {
+    unsigned rate = 20000;       // datagrams per second, per tool socket
+    unsigned durationMs = 5000;  // after the tool's last request
+    unsigned largeEvery = 60;    // every Nth datagram is oversized (up to 65507 bytes); 0 = none
+};
+
 // Reads and checks a device file; throws std::runtime_error naming the
 // device and key at fault.
 std::vector<DeviceSpec> LoadDeviceFile(const std::string& path);
+// The flood of a device file, if it asks for one (checked like the rest).
+std::optional<FloodSpec> LoadFloodSpec(const std::string& path);
+std::optional<FloodSpec> ParseFloodText(const std::string& text);
 // The same from JSON text (for --check and the tests).
 std::vector<DeviceSpec> ParseDeviceText(const std::string& text);
 

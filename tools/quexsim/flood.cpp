@@ -42,20 +42,24 @@ Bytes MakeOne(FloodKind kind, uint32_t magic, std::mt19937_64& random) {
                                  AnswerFields(random));
         }
         case FloodKind::TruncatedMac: {
-            // Header, then a MAC field whose value is cut by the datagram's end.
-            Bytes d = BuildDatagram(magic, kDiscoveryResponse, {MakeField(kFieldMac, RandomBytes(random, 6))});
-            d.resize(kHeaderSize + 2 + random() % 6);
+            // The header claims a whole answer; the datagram ends before the
+            // MAC field's length byte.
+            Bytes d = BuildDatagram(magic, kDiscoveryResponse, AnswerFields(random));
+            d.resize(kHeaderSize + random() % 2);
             return d;
         }
-        case FloodKind::ShortMacField:
+        case FloodKind::BadMacLength: {
+            size_t length = random() % 12;
+            if (length == 6) length = 0;
             return BuildDatagram(magic, kDiscoveryResponse,
-                                 {MakeField(kFieldMac, RandomBytes(random, random() % 6)),
+                                 {MakeField(kFieldMac, RandomBytes(random, length)),
                                   MakeField(kFieldIp, {10, 77, 9, 9})});
-        case FloodKind::CutMidField: {
-            Bytes d = BuildDatagram(magic, kDiscoveryResponse, AnswerFields(random));
-            d.resize(kHeaderSize + 1 + random() % (d.size() - kHeaderSize - 1));
-            // The claimed length still covers the whole answer.
-            return d;
+        }
+        case FloodKind::BadChallenge: {
+            // A good MAC, then a challenge of 13 or 15 bytes.
+            std::vector<Field> fields = AnswerFields(random);
+            fields.push_back(MakeField(kFieldChallenge, RandomBytes(random, random() % 2 ? 13 : 15)));
+            return BuildDatagram(magic, kDiscoveryResponse, fields);
         }
         case FloodKind::LyingLength: {
             Bytes d = BuildDatagram(magic, kDiscoveryResponse, {MakeField(kFieldIp, {10, 77, 9, 9})});
@@ -67,8 +71,11 @@ Bytes MakeOne(FloodKind kind, uint32_t magic, std::mt19937_64& random) {
         case FloodKind::NoMac:
             return BuildDatagram(magic, kDiscoveryResponse,
                                  {MakeField(kFieldIp, {10, 77, 9, 9}), MakeField(kFieldModel, {'N', 'o'})});
-        case FloodKind::Random:
-            return RandomBytes(random, random() % 1500);
+        case FloodKind::Random: {
+            Bytes d = RandomBytes(random, random() % 1500);
+            if (d.size() >= 4 && ReadBe32(d.data()) == magic) d[0] ^= 0x80;
+            return d;
+        }
         case FloodKind::Empty:
             return Bytes{};
         case FloodKind::ShortHeader: {
@@ -146,6 +153,11 @@ int Flooder::Pump(const std::vector<int>& sockets, double nowMs) {
         ++it;
     }
     return nextMs;
+}
+
+void Flooder::StopAll() {
+    for (const Target& t : targets_) finished_.push_back(Finished{t.peer, t.sent, t.failed, t.bytes});
+    targets_.clear();
 }
 
 std::vector<Flooder::Finished> Flooder::TakeFinished() {

@@ -17,8 +17,10 @@
 namespace quexsim {
 
 // The kinds of datagram, cycled in this order.
+// Each is refused by a sound receiver: wrong magic or type, no MAC, a field
+// of a length its form forbids, or larger than any answer.
 enum class FloodKind {
-    WrongMagic, WrongType, TruncatedMac, ShortMacField, CutMidField, LyingLength, NoMac,
+    WrongMagic, WrongType, TruncatedMac, BadMacLength, BadChallenge, LyingLength, NoMac,
     Random, Empty, ShortHeader, Oversized, RequestEcho,
 };
 constexpr int kFloodKinds = 12;
@@ -42,6 +44,8 @@ public:
         sockaddr_in peer;
         uint64_t sent, failed, bytes;
     };
+    // Ends every flood now (on the way out).
+    void StopAll();
     // Floods that ended since the last call (for the journal).
     std::vector<Finished> TakeFinished();
 

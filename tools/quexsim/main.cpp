@@ -25,6 +25,7 @@
 
 #include "tools/quexsim/device_file.h"
 #include "tools/quexsim/engine.h"
+#include "tools/quexsim/flood.h"
 #include "tools/quexsim/journal.h"
 #include "tools/quexsim/wire.h"
 
@@ -146,6 +147,16 @@ bool WriteReadyFile(const std::string& path, const std::vector<uint32_t>& listen
     return std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
+void JournalFloods(Journal& journal, Flooder& flooder) {
+    for (const Flooder::Finished& f : flooder.TakeFinished())
+        journal.Write(json{{"event", "flood"},
+                           {"to", AddressText(ntohl(f.peer.sin_addr.s_addr))},
+                           {"port", ntohs(f.peer.sin_port)},
+                           {"sent", f.sent},
+                           {"failed", f.failed},
+                           {"bytes", f.bytes}});
+}
+
 int Run(int argc, char** argv) {
     std::string devicesPath, journalPath, readyPath;
     std::vector<uint32_t> listen;
@@ -195,8 +206,10 @@ int Run(int argc, char** argv) {
     if (devicesPath.empty()) { std::cerr << "quexsim: --devices FILE is required\nTry 'quexsim --help'.\n"; return 2; }
 
     std::vector<DeviceSpec> devices;
+    std::optional<FloodSpec> flood;
     try {
         devices = LoadDeviceFile(devicesPath);
+        flood = LoadFloodSpec(devicesPath);
     } catch (const std::exception& e) {
         std::cerr << "quexsim: " << e.what() << "\n";
         return 2;
@@ -209,6 +222,9 @@ int Run(int argc, char** argv) {
                       << (d.net.dhcp ? "  dhcp" : "") << "  \"" << d.model << "\"\n";
         }
         if (devices.size() > 20) std::cout << "  ...\n";
+        if (flood)
+            std::cout << "flood: " << flood->rate << " datagrams/s for " << flood->durationMs
+                      << " ms after each request\n";
         return 0;
     }
     if (!realNetwork && InHostNetworkNamespace()) {
@@ -248,6 +264,8 @@ int Run(int argc, char** argv) {
 
     if (!seeded) seed = std::random_device{}();
     Engine engine(std::move(devices), journal, seed);
+    std::optional<Flooder> flooder;
+    if (flood) flooder.emplace(*flood, seed ^ 0x9E3779B97F4A7C15ull);
     json listenJson = json::array();
     for (uint32_t a : listen) listenJson.push_back(AddressText(a));
     journal.Write(json{{"event", "start"}, {"pid", getpid()}, {"listen", listenJson}, {"port", port},
@@ -276,6 +294,11 @@ int Run(int argc, char** argv) {
             timeout = wait <= 0 ? 0 : static_cast<int>(wait) + 1;
             if (timeout > 1000) timeout = 1000;
         }
+        if (flooder) {
+            const int floodWait = flooder->Pump(sockets, journal.NowMs());
+            if (floodWait >= 0 && floodWait < timeout) timeout = floodWait;
+            JournalFloods(journal, *flooder);
+        }
         const int n = poll(fds.data(), fds.size(), timeout);
         if (n < 0 && errno != EINTR) { std::perror("quexsim: poll"); status = 1; break; }
         if (n > 0) {
@@ -296,6 +319,12 @@ int Run(int argc, char** argv) {
                     in.fromPort = ntohs(from.sin_port);
                     in.nowMs = journal.NowMs();
                     for (Outgoing& o : engine.Handle(in)) queue.push(Pending{std::move(o), i, from, order++});
+                    // Any request (types 1, 3, 5, 7) sets off a flood at its sender.
+                    if (flooder && got >= static_cast<ssize_t>(kHeaderSize)) {
+                        const uint16_t type = ReadBe16(buffer.data() + 4);
+                        if (type == 1 || type == 3 || type == 5 || type == 7)
+                            flooder->Trigger(i, from, ReadBe32(buffer.data()), in.nowMs);
+                    }
                 }
             }
         }
@@ -316,6 +345,10 @@ int Run(int argc, char** argv) {
             if (journal.enabled()) journal.Write(std::move(e));
             queue.pop();
         }
+    }
+    if (flooder) {
+        flooder->StopAll();
+        JournalFloods(journal, *flooder);
     }
     journal.Write(json{{"event", "stop"}});
     for (int s : sockets) close(s);
