@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs every test: the normal build
 # (unit, network and end-to-end tests), the AddressSanitizer +
 # UndefinedBehaviorSanitizer build (unit and network tests), the
-# ThreadSanitizer build (list and search tests) and a bounded fuzz run.
+# ThreadSanitizer build (list and search tests), a bounded fuzz run, and the
+# Windows build under Wine (skipped with KELVO_SKIP_WINDOWS=1).
 # The whole run happens inside a private network namespace, so no test can
 # reach a real network; network tests make their own namespaces inside it.
 set -euo pipefail
@@ -11,6 +12,7 @@ cd "$root"
 
 if [ -z "${KELVO_PRIVATE_NET:-}" ]; then
   scripts/install-deps.sh
+  [ -n "${KELVO_SKIP_WINDOWS:-}" ] || scripts/install-deps.sh --windows
   exec unshare --net env KELVO_PRIVATE_NET=1 "$0" "$@"
 fi
 
@@ -40,5 +42,9 @@ if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzzing the reply decoder (bounded)"
   CC=clang CXX=clang++ build build-fuzz -DKELVO_FUZZ=ON -DKELVO_TESTS=OFF
   scripts/fuzz.sh build-fuzz "${KELVO_FUZZ_SECONDS:-60}"
+fi
+if [ -z "${KELVO_SKIP_WINDOWS:-}" ]; then
+  echo "== Windows build: unit and end-to-end tests under Wine"
+  KELVO_HOST_BUILD=build scripts/test-windows.sh
 fi
 echo "== all tests passed"

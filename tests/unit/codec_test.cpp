@@ -19,12 +19,13 @@ const QuexGuid kToolGuid = {0xD4A17F3B, 0x2E8C, 0x4B61, {0x9F, 0x05, 0x6C, 0x3A,
 const uint8_t kMac[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x74};
 const uint8_t kOtherMac[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x75};
 
-QuexContext MakeContext(uint32_t magic, const QuexGuid& guid) {
-    QuexContext context{};
-    context.magic = magic;
-    context.vendorGuid = guid;
-    return context;
-}
+// A context with just what the codec reads (contexts are not copyable).
+struct TestContext : QuexContext {
+    TestContext(uint32_t magicValue, const QuexGuid& guid) : QuexContext{} {
+        magic = magicValue;
+        vendorGuid = guid;
+    }
+};
 
 // A reply under construction: header then fields; Buffer() lays it into a
 // cleared 1456-byte receive buffer.
@@ -71,14 +72,14 @@ protected:
         for (size_t i = 0; i < sizeof expected; ++i) ASSERT_EQ(a[i], b[i]) << "record byte " << i;
     }
 
-    QuexContext context = MakeContext(quex::kMagicTelq, kToolGuid);
+    TestContext context{quex::kMagicTelq, kToolGuid};
     quex::QuexDeviceRecord record;
 };
 
 // --- the discovery request ---------------------------------------------
 
 TEST(DiscoveryRequest, MorvForEveryDeviceByteForByte) {
-    const QuexContext context = MakeContext(quex::kMagicMorv, kMorvGuid);
+    const TestContext context(quex::kMagicMorv, kMorvGuid);
     uint8_t out[40];
     std::memset(out, 0xEE, sizeof out);
     quex::BuildDiscoveryRequest(&context, quex::kBroadcastMac, out);
@@ -90,7 +91,7 @@ TEST(DiscoveryRequest, MorvForEveryDeviceByteForByte) {
 }
 
 TEST(DiscoveryRequest, TelqWithToolGuidForOneDevice) {
-    const QuexContext context = MakeContext(quex::kMagicTelq, kToolGuid);
+    const TestContext context(quex::kMagicTelq, kToolGuid);
     uint8_t out[36];
     quex::BuildDiscoveryRequest(&context, kMac, out);
     const uint8_t expected[36] = {0x54, 0x45, 0x4C, 0x51, 0x00, 0x01, 0x00, 0x1C, 0x02, 0xC0, 0xDE, 0x25,

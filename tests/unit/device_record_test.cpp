@@ -28,14 +28,13 @@ std::vector<uint8_t> Bytes(const QuexDeviceRecord& record) {
     return std::vector<uint8_t>(begin, begin + sizeof record);
 }
 
-QuexContext MakeContext(uint32_t magic) {
-    QuexContext context{};
-    context.magic = magic;
-    return context;
-}
+// A context with just what the record reads (contexts are not copyable).
+struct TestContext : QuexContext {
+    explicit TestContext(uint32_t magicValue) : QuexContext{} { magic = magicValue; }
+};
 
 TEST(DeviceRecordTest, PresetImageByteForByte) {
-    const QuexContext context = MakeContext(kMagicHapf);
+    const TestContext context(kMagicHapf);
     QuexDeviceRecord record;
     std::memset(&record, 0xCD, sizeof record);
     ASSERT_TRUE(InitDeviceRecord(&context, &record));
@@ -51,7 +50,7 @@ TEST(DeviceRecordTest, PresetImageByteForByte) {
 }
 
 TEST(DeviceRecordTest, ResetLeavesNoTraceOfAReply) {
-    const QuexContext context = MakeContext(kMagicMorv);
+    const TestContext context(kMagicMorv);
     QuexDeviceRecord record;
     ASSERT_TRUE(InitDeviceRecord(&context, &record));
     // As a decoded reply with a result block would leave it.
@@ -75,7 +74,7 @@ TEST(DeviceRecordTest, ResetLeavesNoTraceOfAReply) {
 }
 
 TEST(DeviceRecordTest, MissingArgumentsDoNothing) {
-    const QuexContext context = MakeContext(kMagicTelq);
+    const TestContext context(kMagicTelq);
     QuexDeviceRecord record;
     std::memset(&record, 0xCD, sizeof record);
     EXPECT_FALSE(InitDeviceRecord(nullptr, &record));
