@@ -47,7 +47,7 @@ check "quexsim stopped cleanly" grep -q '"event":"stop"' "$work/j.jsonl"
 
 printf '[{"mac":"zz"}]' >"$work/broken.json"
 "$lab" --devices "$work/broken.json" -- true >/dev/null 2>"$work/err"; rc=$?
-check "a bad device file fails the lab with 3" [ $rc -eq 3 ]
+check "a bad device file fails the lab with 125" [ $rc -eq 125 ]
 check "and says why" grep -q 'six bytes' "$work/err"
 
 if command -v curl >/dev/null && /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null; then
