@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the lab need, only
 # when one is missing (apt-get update runs once, then one install).
-# usage: install-deps.sh [--windows]   (--windows: the Windows stage's list instead)
+# usage: install-deps.sh [--windows]   (--windows: also the Windows stage's packages)
 set -euo pipefail
 packages=(build-essential cmake clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
           libbenchmark-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
@@ -10,7 +10,7 @@ packages=(build-essential cmake clang libclang-rt-14-dev googletest libgtest-dev
 # thread model (not g++-mingw-w64-x86-64, whose default lacks std::thread)
 # and Wine, without their recommends.
 if [ "${1:-}" = --windows ]; then
-  packages=(g++-mingw-w64-x86-64-posix wine wine64)
+  packages+=(g++-mingw-w64-x86-64-posix wine wine64)
 fi
 missing=()
 for p in "${packages[@]}"; do

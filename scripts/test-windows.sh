@@ -56,7 +56,6 @@ if [ "${1:-}" = --run-tests ]; then
   exit 0
 fi
 
-scripts/install-deps.sh
 scripts/install-deps.sh --windows
 
 start=$(date +%s)

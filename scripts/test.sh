@@ -11,8 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 if [ -z "${KELVO_PRIVATE_NET:-}" ]; then
-  scripts/install-deps.sh
-  [ -n "${KELVO_SKIP_WINDOWS:-}" ] || scripts/install-deps.sh --windows
+  if [ -n "${KELVO_SKIP_WINDOWS:-}" ]; then scripts/install-deps.sh; else scripts/install-deps.sh --windows; fi
   exec unshare --net env KELVO_PRIVATE_NET=1 "$0" "$@"
 fi
 
