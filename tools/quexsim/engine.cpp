@@ -46,9 +46,9 @@ bool Applies(const std::vector<uint16_t>& types, uint16_t type) {
 Engine::Engine(std::vector<DeviceSpec> devices, Journal& journal, uint64_t seed)
     : journal_(journal), random_(seed) {
     devices_.reserve(devices.size());
-    for (DeviceSpec& spec : devices) {
+    for (DeviceSpec& described : devices) {
         Device d;
-        d.spec = std::move(spec);
+        d.spec = std::move(described);
         d.configured = d.spec.net;
         d.active = d.spec.net;
         // Started with DHCP on and no address yet: the lease is on its way.

@@ -32,7 +32,7 @@ std::vector<Bytes> MakeFloodDatagrams(uint32_t magic, unsigned largeEvery, uint6
 
 class Flooder {
 public:
-    Flooder(const FloodSpec& spec, uint64_t seed) : spec_(spec), random_(seed) {}
+    Flooder(const FloodSpec& settings, uint64_t seed) : spec_(settings), random_(seed) {}
 
     // A request came from this peer on this socket: (re)start its flood.
     void Trigger(size_t socket, const sockaddr_in& peer, uint32_t magic, double nowMs);

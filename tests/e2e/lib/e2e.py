@@ -26,15 +26,15 @@ def die(message):
     sys.exit(2)
 
 
-def parse_spec(spec):
+def parse_pairs(match):
     """'event=recv,type=1' -> [('event', 'recv'), ('type', '1')]"""
     pairs = []
-    for part in spec.split(","):
+    for part in match.split(","):
         if not part:
             continue
         key, sep, value = part.partition("=")
         if not sep:
-            die("bad match spec %r" % spec)
+            die("bad match %r" % match)
         pairs.append((key, value))
     return pairs
 
@@ -126,7 +126,7 @@ def capture(argv):
         elif a == "--timeout":
             timeout = float(argv[i + 1]); i += 2
         elif a == "--trigger":
-            triggers.append([parse_spec(argv[i + 1]), int(argv[i + 2]), argv[i + 3], 0])
+            triggers.append([parse_pairs(argv[i + 1]), int(argv[i + 2]), argv[i + 3], 0])
             i += 4
         else:
             die("capture: unknown option %s" % a)
@@ -214,15 +214,15 @@ def capture(argv):
 
 
 def cmd_count(argv):
-    path, spec = argv
-    pairs = parse_spec(spec)
+    path, match = argv
+    pairs = parse_pairs(match)
     print(sum(1 for e in read_journal(path) if matches(e, pairs)))
     return 0
 
 
 def cmd_times(argv):
-    path, spec = argv
-    pairs = parse_spec(spec)
+    path, match = argv
+    pairs = parse_pairs(match)
     for e in read_journal(path):
         if matches(e, pairs):
             print("%.1f" % e["t_ms"])
@@ -230,8 +230,8 @@ def cmd_times(argv):
 
 
 def cmd_field(argv):
-    path, spec, path_in_event = argv
-    pairs = parse_spec(spec)
+    path, match, path_in_event = argv
+    pairs = parse_pairs(match)
     for e in read_journal(path):
         if matches(e, pairs):
             value = member(e, path_in_event)
@@ -246,9 +246,9 @@ def cmd_gap(argv):
     # last event matching AFTER-SPEC) was seen. Journal lines are read in
     # polls, so an event older than the text can be seen after it: the
     # journal order, not the moment seen, decides which event counts.
-    path, text, spec = argv[:3]
-    pairs = parse_spec(spec)
-    after = parse_spec(argv[3]) if len(argv) > 3 else None
+    path, text, match = argv[:3]
+    pairs = parse_pairs(match)
+    after = parse_pairs(argv[3]) if len(argv) > 3 else None
     with open(path, encoding="utf-8") as f:
         entries = [json.loads(line) for line in f if line.strip()]
     shown = None
