@@ -64,4 +64,19 @@ expect long_echo 0
 log_echo "${args[@]}"
 expect_log long_echo "${LOG_ECHO}02C0DEABCDEF$LOG_OK"
 
+# The log opens but no write succeeds: the echo fails (so no header), the
+# command still runs and succeeds, and the failed closing entry turns the run
+# into status 5 with the marker and an error entry attempted.
+if [ -w /dev/full ]; then
+  WRITE_FAILED=$'ERROR: Failed to write to log file.\n'
+  lab_run entry_unwritable --devices "$devices" --log-full -- /set /mac=02c0deabcdef /ip=10.77.0.74
+  want O "$BANNER" E "$WRITE_FAILED" \
+       O "Locate device 02:C0:DE:AB:CD:EF: SUCCESS"$'\nIP address has been changed.\n' \
+       E "$WRITE_FAILED$WRITE_FAILED$WRITE_FAILED"
+  expect entry_unwritable 5
+  expect_count entry_unwritable event=decision,type=3,action=accept,settings.ip=10.77.0.74 1 "the settings were applied"
+else
+  echo "skip entry_unwritable: /dev/full is not writable here"
+fi
+
 e2e_finish

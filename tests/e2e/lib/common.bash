@@ -90,12 +90,13 @@ device_file() {
 #                           matching SPEC appears
 #   --log-before FILE       kelvoprog.log starts as a copy of FILE
 #   --log-blocked           a directory stands where kelvoprog.log would go
+#   --log-full              kelvoprog.log opens but every write fails (/dev/full)
 #   --cwd-file SRC NAME     a copy of SRC named NAME in the tool's directory
 # Results: $E2E_WORK/CASE/{split,both}/{out,err,both,status,elapsed,
 # journal.jsonl,timeline.jsonl,cwd/kelvoprog.log,ftp/}.
 lab_run() {
   local case=$1; shift
-  local devices="" ftp=0 ftp_password="" ifaces=1 timeout=100 log_before="" log_blocked=0
+  local devices="" ftp=0 ftp_password="" ifaces=1 timeout=100 log_before="" log_blocked=0 log_full=0
   local -a triggers=() cwd_files=()
   while [ $# -gt 0 ]; do
     case "$1" in
@@ -107,6 +108,7 @@ lab_run() {
       --trigger) triggers+=(--trigger "$2" "$3" "$4"); shift 4 ;;
       --log-before) log_before=$2; shift 2 ;;
       --log-blocked) log_blocked=1; shift ;;
+      --log-full) log_full=1; shift ;;
       --cwd-file) cwd_files+=("$2" "$3"); shift 3 ;;
       --) shift; break ;;
       *) echo "lab_run: unknown option $1" >&2; return 2 ;;
@@ -120,6 +122,7 @@ lab_run() {
     mkdir -p "$dir/cwd"
     [ -z "$log_before" ] || cp "$log_before" "$dir/cwd/kelvoprog.log"
     [ "$log_blocked" = 0 ] || mkdir "$dir/cwd/kelvoprog.log"
+    [ "$log_full" = 0 ] || ln -s /dev/full "$dir/cwd/kelvoprog.log"
     local i
     for ((i = 0; i < ${#cwd_files[@]}; i += 2)); do cp "${cwd_files[i]}" "$dir/cwd/${cwd_files[i + 1]}"; done
     local -a lab=("$E2E_SRC/scripts/lab" --devices "$devices" --ifaces "$ifaces"
