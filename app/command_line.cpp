@@ -11,6 +11,12 @@ namespace kelvo {
 
 namespace {
 
+bool IsAllZero(const uint8_t mac[6]) {
+    for (int i = 0; i < 6; ++i)
+        if (mac[i] != 0) return false;
+    return true;
+}
+
 int g_argc = 0;
 char** g_argv = nullptr;
 
@@ -232,6 +238,9 @@ bool ParseCommandLine(CommandLine& cmd) {
         } else if (!mac.empty() && !ParseMacAddress(mac.c_str(), mac.size(), cmd.mac)) {
             // Taking the first device found instead would reconfigure the wrong one.
             return RejectOneLine("The /mac value is not \"auto\" or a MAC address such as 02C0DE123456.");
+        } else if (!mac.empty() && IsAllZero(cmd.mac)) {
+            // An all-zero MAC would quietly mean "the first device found" too.
+            return RejectOneLine("The /mac value names no device; use /mac=auto for the first device found.");
         }
     }
 

@@ -145,6 +145,7 @@ mac_line="ERROR: The /mac value is not \"auto\" or a MAC address such as 02C0DE1
 refused bad_mac "$mac_line" /set /mac=zz
 refused mac_hyphens "$mac_line" /upload /mac=02-C0-DE-12-34-56
 refused mac_seven_pairs "$mac_line" /upload /mac=02C0DE1234567890
+refused mac_all_zero "ERROR: The /mac value names no device; use /mac=auto for the first device found. $T"$'\n' /set /mac=00:00:00:00:00:00 /ip=10.0.0.5
 refused bad_ip "ERROR: The /ip value is not a valid IP address. $T"$'\n' /set /mac=auto /ip=1.2.3.256
 refused ip_trailing_text "ERROR: The /ip value is not a valid IP address. $T"$'\n' /upload /ip=10.0.0.1x
 refused bad_subnet "ERROR: The /subnet value is not a valid subnet mask. $T"$'\n' /discover /subnet=255.255.255.0.0
