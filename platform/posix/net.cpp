@@ -1,5 +1,6 @@
 // POSIX sockets, the local interface list and the readiness wait.
 #include "platform/net.h"
+#include "platform/local_addresses.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -45,10 +46,7 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
             if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
             sockaddr_in in;
             std::memcpy(&in, entry->ifa_addr, sizeof in);
-            const uint32_t address = in.sin_addr.s_addr;
-            if (address == 0) continue;
-            if (std::find(addresses->begin(), addresses->end(), address) != addresses->end()) continue;
-            addresses->push_back(address);
+            AddLocalAddress(addresses, in.sin_addr.s_addr);
         }
     } catch (const std::bad_alloc&) {
         addresses->clear();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/net.h"
+#include "platform/local_addresses.h"
 
 namespace platform {
 
@@ -79,10 +80,7 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
                     continue;
                 sockaddr_in in;
                 std::memcpy(&in, raw, sizeof in);
-                const uint32_t address = in.sin_addr.s_addr;
-                if (address == 0) continue;
-                if (std::find(addresses->begin(), addresses->end(), address) != addresses->end()) continue;
-                addresses->push_back(address);
+                AddLocalAddress(addresses, in.sin_addr.s_addr);
             }
         }
     } catch (const std::bad_alloc&) {
