@@ -5,17 +5,11 @@
 #include <cstring>
 
 #include "app/console.h"
-#include "platform/net.h"
+#include "platform/ipv4_text.h"
 
 namespace kelvo {
 
 namespace {
-
-bool IsAllZero(const uint8_t mac[6]) {
-    for (int i = 0; i < 6; ++i)
-        if (mac[i] != 0) return false;
-    return true;
-}
 
 int g_argc = 0;
 char** g_argv = nullptr;
@@ -28,8 +22,6 @@ const char* const kOptionWords[] = {
     "/password", "/ip", "/subnet",   "/gateway", "/vendorid", "/firmware",
 };
 
-constexpr uint32_t kMagicTELQ = 0x54454C51;
-constexpr uint32_t kMagicHAPF = 0x48415046;
 constexpr QuexGuid kVendorGuid = {0xD4A17F3B, 0x2E8C, 0x4B61,
                                   {0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4}};
 
@@ -198,19 +190,11 @@ bool ParseHexValue(const char* text, size_t length, uint32_t* value) {
     return true;
 }
 
-bool ParseCommandLine(CommandLine& cmd) {
-    const ArgumentList list = MakeArgumentList(g_argc, g_argv);
+namespace {
 
-    if (list.malformed) return RejectOneLine("Command line parameters contain errors.");
-
-    for (int32_t i = 1; i < list.count; ++i) {
-        std::string name = GetName(list, i);
-        if (!IsOptionWord(name)) {
-            ErrFormat("ERROR: %s is not a valid parameter. %s\n", name.c_str(), kSeeHelp);
-            return false;
-        }
-    }
-
+// The command word, after the form and name checks: false after a
+// rejection or the usage.
+bool ParseCommand(const ArgumentList& list, CommandLine& cmd) {
     if (list.commandCount < 1)
         return RejectTwoLines("The first command line parameter must be a command.");
 
@@ -230,24 +214,28 @@ bool ParseCommandLine(CommandLine& cmd) {
         cmd.command = CommandUpload;
     else
         return RejectOneLine("Invalid command.");
+    return true;
+}
 
+// /mac: the target device of /set and /upload.
+bool ParseTarget(const ArgumentList& list, CommandLine& cmd) {
+    if (cmd.command == CommandDiscover) return true;
     const std::string mac = GetValue(list, "/mac");
-    if (cmd.command != CommandDiscover) {
-        if (EqualsIgnoreCase(mac, "auto")) {
-            std::memset(cmd.mac, 0, sizeof cmd.mac);
-        } else if (!mac.empty() && !ParseMacAddress(mac.c_str(), mac.size(), cmd.mac)) {
-            // Taking the first device found instead would reconfigure the wrong one.
-            return RejectOneLine("The /mac value is not \"auto\" or a MAC address such as 02C0DE123456.");
-        } else if (!mac.empty() && IsAllZero(cmd.mac)) {
-            // An all-zero MAC would quietly mean "the first device found" too.
-            return RejectOneLine("The /mac value names no device; use /mac=auto for the first device found.");
-        }
+    if (EqualsIgnoreCase(mac, "auto")) {
+        std::memset(cmd.mac, 0, sizeof cmd.mac);
+    } else if (!mac.empty() && !ParseMacAddress(mac.c_str(), mac.size(), cmd.mac)) {
+        // Taking the first device found instead would reconfigure the wrong one.
+        return RejectOneLine("The /mac value is not \"auto\" or a MAC address such as 02C0DE123456.");
+    } else if (!mac.empty() && IsZeroMac(cmd.mac)) {
+        // An all-zero MAC would quietly mean "the first device found" too.
+        return RejectOneLine("The /mac value names no device; use /mac=auto for the first device found.");
     }
+    return true;
+}
 
-    if (!CopyText(GetValue(list, "/firmware"), "", cmd.firmwarePath, sizeof cmd.firmwarePath,
-                  "The /firmware path is longer than 4095 characters."))
-        return false;
-
+// /ip, /subnet and /gateway, and the check that /set and /upload name a device.
+bool ParseAddresses(const ArgumentList& list, CommandLine& cmd) {
+    const std::string mac = GetValue(list, "/mac");
     const std::string ip = GetValue(list, "/ip");
     if (!ip.empty()) {
         if (!mac.empty() && cmd.command != CommandSet)
@@ -267,33 +255,61 @@ bool ParseCommandLine(CommandLine& cmd) {
             return RejectOneLine("Please specify a mac or ip address.");
     }
 
-    if (!ConvertAddress(GetValue(list, "/subnet"), &cmd.subnet,
-                        "The /subnet value is not a valid subnet mask."))
-        return false;
-    if (!ConvertAddress(GetValue(list, "/gateway"), &cmd.gateway,
-                        "The /gateway value is not a valid IP address."))
-        return false;
+    return ConvertAddress(GetValue(list, "/subnet"), &cmd.subnet, "The /subnet value is not a valid subnet mask.") &&
+           ConvertAddress(GetValue(list, "/gateway"), &cmd.gateway, "The /gateway value is not a valid IP address.");
+}
 
-    if (!CopyText(GetValue(list, "/password"), "Brackwater", cmd.password, sizeof cmd.password,
-                  "The /password value is longer than 255 characters."))
-        return false;
-    if (!CopyText(GetValue(list, "/username"), "root", cmd.username, sizeof cmd.username,
-                  "The /username value is longer than 255 characters."))
-        return false;
+// /password and /username, with their defaults.
+bool ParseCredentials(const ArgumentList& list, CommandLine& cmd) {
+    return CopyText(GetValue(list, "/password"), "Brackwater", cmd.password, sizeof cmd.password,
+                    "The /password value is longer than 255 characters.") &&
+           CopyText(GetValue(list, "/username"), "root", cmd.username, sizeof cmd.username,
+                    "The /username value is longer than 255 characters.");
+}
 
+// /vendorid: one packet magic instead of the two defaults.
+bool ParseMagic(const ArgumentList& list, CommandLine& cmd) {
     const std::string vendor = GetValue(list, "/vendorid");
     if (vendor.empty()) {
-        cmd.magics[0] = kMagicTELQ;
-        cmd.magics[1] = kMagicHAPF;
+        cmd.magics[0] = QUEX_MAGIC_TELQ;
+        cmd.magics[1] = QUEX_MAGIC_HAPF;
         cmd.magicCount = 2;
-    } else {
-        uint32_t magic = 0;
-        // Magic 0 would open no usable handle.
-        if (!ParseHexValue(vendor.c_str(), vendor.size(), &magic) || magic == 0)
-            return RejectOneLine("The /vendorid value is not a nonzero hexadecimal packet magic.");
-        cmd.magics[0] = magic;
-        cmd.magicCount = 1;
+        return true;
     }
+    uint32_t magic = 0;
+    // Magic 0 would open no usable handle.
+    if (!ParseHexValue(vendor.c_str(), vendor.size(), &magic) || magic == 0)
+        return RejectOneLine("The /vendorid value is not a nonzero hexadecimal packet magic.");
+    cmd.magics[0] = magic;
+    cmd.magicCount = 1;
+    return true;
+}
+
+}  // namespace
+
+bool IsZeroMac(const uint8_t mac[6]) {
+    static const uint8_t zero[6] = {};
+    return std::memcmp(mac, zero, sizeof zero) == 0;
+}
+
+bool ParseCommandLine(CommandLine& cmd) {
+    const ArgumentList list = MakeArgumentList(g_argc, g_argv);
+
+    if (list.malformed) return RejectOneLine("Command line parameters contain errors.");
+    for (int32_t i = 1; i < list.count; ++i) {
+        std::string name = GetName(list, i);
+        if (!IsOptionWord(name)) {
+            ErrFormat("ERROR: %s is not a valid parameter. %s\n", name.c_str(), kSeeHelp);
+            return false;
+        }
+    }
+
+    // The groups in this order: the first rejection is the one reported.
+    if (!ParseCommand(list, cmd) || !ParseTarget(list, cmd)) return false;
+    if (!CopyText(GetValue(list, "/firmware"), "", cmd.firmwarePath, sizeof cmd.firmwarePath,
+                  "The /firmware path is longer than 4095 characters."))
+        return false;
+    if (!ParseAddresses(list, cmd) || !ParseCredentials(list, cmd) || !ParseMagic(list, cmd)) return false;
 
     cmd.vendorGuid = kVendorGuid;
     return true;

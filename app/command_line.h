@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "quex/quex.h"
+#include <quex/quex.h>
 
 namespace kelvo {
 
@@ -74,6 +74,8 @@ std::string GetCommandAt(const ArgumentList& list, int32_t index);
 // MAC text: optional 0x, up to six hexadecimal pairs, each optionally followed
 // by ":"; missing trailing bytes are zero. More than six pairs fail.
 bool ParseMacAddress(const char* text, size_t length, uint8_t mac[6]);
+// True for the MAC 00:00:00:00:00:00 (in a CommandLine: the first device found).
+bool IsZeroMac(const uint8_t mac[6]);
 // Optional 0x, then one to eight hexadecimal digits.
 bool ParseHexValue(const char* text, size_t length, uint32_t* value);
 

@@ -3,6 +3,8 @@
 // order on one console or one pipe.
 #include "app/console.h"
 
+#include <quex/quex.h>
+
 #include <cstdio>
 
 namespace kelvo {
@@ -57,7 +59,7 @@ void ErrFormat(const char* format, ...) {
 void PrintBanner() {
     OutLine("");
     OutLine("Kelvo Programmer");
-    OutFormat("Version %s\n", "1.3.13.0");
+    OutFormat("Version %d.%d.%d.0\n", QUEX_VERSION_MAJOR, QUEX_VERSION_MINOR, QUEX_VERSION_PATCH);
     OutLine("Copyright (C) Kelvo. All rights reserved.");
 }
 

@@ -1,15 +1,22 @@
-// The device table of /discover and the location of the target device.
+// The location of the target device of /set and /upload, and the wait for
+// its address.
 #pragma once
 
+#include <quex/quex.h>
+
 #include "app/command_line.h"
-#include "quex/quex.h"
 
 namespace kelvo {
 
-// Prints the table of every device that answers each magic; always 0.
-int DiscoverDevices(const CommandLine& cmd);
-// 0: located (handle open, device filled); 2: not found; 4: query failed.
-// The slot keeps the handle of the last magic tried, whatever the status.
+// kStatusOk: located (handle open, device filled); kStatusNotFound;
+// kStatusQueryFailed. The slot keeps the handle of the last magic tried,
+// whatever the status.
 int LocateDevice(QuexHandle& handle, QuexDeviceInfo& device, const CommandLine& cmd);
+
+// Makes sure the located device has an address and puts the one to use in
+// cmd.ip: the requested one, or the device's own (waiting up to ten seconds
+// for a DHCP lease where that can help). kStatusOk, or kStatusQueryFailed /
+// kStatusNoAddress after printing "FAILED" and the reason.
+int EnsureDeviceAddress(QuexHandle handle, QuexDeviceInfo& device, CommandLine& cmd);
 
 }  // namespace kelvo

@@ -4,30 +4,31 @@
 #include <string>
 
 #include "app/console.h"
+#include "app/exit_status.h"
 #include "platform/ftp.h"
-#include "platform/net.h"
+#include "platform/ipv4_text.h"
 
 namespace kelvo {
 
 int UploadFirmware(const CommandLine& cmd) {
-    int result = 0;
+    int result = kStatusOk;
     const char* failure = "";
     platform::FtpSession ftp;
     if (!ftp.Initialize()) {
-        result = 9;
+        result = kStatusUploadFailed;
         failure = "Failed to initialize FTP session.";
     } else if (!ftp.Connect(platform::FormatIPv4(cmd.ip).c_str(), cmd.username, cmd.password)) {
-        result = 9;
+        result = kStatusUploadFailed;
         failure = "Failed to open FTP session";
     } else {
         const std::string remoteName = platform::RemoteFileName(cmd.firmwarePath);
         if (!ftp.PutFile(cmd.firmwarePath, remoteName.c_str())) {
-            result = 9;
+            result = kStatusUploadFailed;
             failure = "FtpPutFile failed";
         }
     }
 
-    if (result == 0) {
+    if (result == kStatusOk) {
         OutLine("SUCCESS: Firmware image uploaded to device.");
     } else {
         // The code goes to standard error, its text to standard output,

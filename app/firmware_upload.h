@@ -5,7 +5,8 @@
 
 namespace kelvo {
 
-// 0 when the file was stored on the device, 9 on any failure (reported).
+// kStatusOk when the file was stored on the device, kStatusUploadFailed on any
+// failure (reported).
 int UploadFirmware(const CommandLine& cmd);
 
 }  // namespace kelvo

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/console.h"
-#include "platform/net.h"
+#include "platform/ipv4_text.h"
 #include "platform/sync.h"
 
 namespace kelvo {
@@ -15,10 +15,17 @@ uint32_t RebootWaitMs = 40000;
 
 namespace {
 
-void RebootAndWait(QuexHandle handle, const uint8_t mac[6], const CommandLine& cmd) {
+// Reboots the device, waits for it, and queries it once more into device.
+// False (after "E5") when that query fails.
+bool RebootAndQuery(QuexHandle handle, const uint8_t mac[6], const CommandLine& cmd, QuexDeviceInfo& device) {
     QUEXRebootDevice(handle, mac, cmd.password);  // the check after the wait decides
     OutLine("Device has been rebooted.");
     platform::SleepMs(RebootWaitMs);
+    if (QUEXGetDeviceInfo(handle, mac, &device) != QUEX_OK) {
+        ErrLine("ERROR: Failed to get device information. E5");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -29,17 +36,13 @@ bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& c
     std::memcpy(mac, device.macAddress, sizeof mac);
     if (device.dhcpEnabled == wanted) return true;
 
-    if (QUEXSetDHCP(handle, mac, wanted, cmd.password) != 0) {
+    if (QUEXSetDHCP(handle, mac, wanted, cmd.password) != QUEX_OK) {
         ErrLine("ERROR: Failed to set DHCP mode for device.");
         return false;
     }
     if (!reboot) return true;
 
-    RebootAndWait(handle, mac, cmd);
-    if (QUEXGetDeviceInfo(handle, mac, &device) != 0) {
-        ErrLine("ERROR: Failed to get device information. E5");
-        return false;
-    }
+    if (!RebootAndQuery(handle, mac, cmd, device)) return false;
     if (device.dhcpEnabled == wanted) {
         OutLine("DHCP mode has been changed.");
         return true;
@@ -57,7 +60,7 @@ bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLi
     const uint32_t subnetSent = subnet != 0 ? subnet : device.subnetMask;
     const uint32_t gatewaySent = gateway != 0 ? gateway : device.gateway;
 
-    if (QUEXSetNetwork(handle, mac, ip, subnetSent, gatewaySent, cmd.password) != 0) {
+    if (QUEXSetNetwork(handle, mac, ip, subnetSent, gatewaySent, cmd.password) != QUEX_OK) {
         char message[256] = {};
         QUEXGetLastErrorMessage(handle, message, 255);
         ErrFormat("ERROR: Failed to assign IP address to device: %s\n", message);
@@ -66,7 +69,7 @@ bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLi
         return false;
     }
 
-    if (QUEXGetDeviceInfo(handle, mac, &device) != 0) {
+    if (QUEXGetDeviceInfo(handle, mac, &device) != QUEX_OK) {
         ErrLine("ERROR: Failed to get device information. E4");
         return false;
     }
@@ -77,11 +80,7 @@ bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLi
         return true;
     }
 
-    RebootAndWait(handle, mac, cmd);
-    if (QUEXGetDeviceInfo(handle, mac, &device) != 0) {
-        ErrLine("ERROR: Failed to get device information. E5");
-        return false;
-    }
+    if (!RebootAndQuery(handle, mac, cmd, device)) return false;
     if (device.ipAddress == ip) {
         OutLine("IP address has been changed.");
         return true;

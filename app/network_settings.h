@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "app/command_line.h"
-#include "quex/quex.h"
+#include <quex/quex.h>
 
 namespace kelvo {
 

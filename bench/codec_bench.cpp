@@ -8,7 +8,7 @@
 #include "quex/context.h"
 #include "quex/device_record.h"
 #include "quex/digest.h"
-#include "quex/quex.h"
+#include <quex/quex.h>
 
 namespace {
 
@@ -16,7 +16,7 @@ const QuexGuid kGuid = {0xD4A17F3B, 0x2E8C, 0x4B61, {0x9F, 0x05, 0x6C, 0x3A, 0x8
 
 // A handle's context for the codec; closed with the scope.
 struct Handle {
-    QuexContext* context = QUEXOpen(quex::kMagicTelq, &kGuid);
+    QuexContext* context = QUEXOpen(QUEX_MAGIC_TELQ, &kGuid);
     ~Handle() { QUEXClose(context); }
 };
 
@@ -60,7 +60,7 @@ constexpr int kTypicalLength = 8 + 8 + 6 * 3 + 26 + 3 + 4 + 18 + 16;
 // each read (the record reset included).
 void BM_DecodeDiscoveryReply(benchmark::State& state) {
     Handle handle;
-    const std::vector<uint8_t> datagram = TypicalReply(quex::kMagicTelq);
+    const std::vector<uint8_t> datagram = TypicalReply(QUEX_MAGIC_TELQ);
     quex::QuexDeviceRecord record;
     for (auto _ : state) {
         quex::InitDeviceRecord(handle.context, &record);
@@ -76,7 +76,7 @@ BENCHMARK(BM_DecodeDiscoveryReply);
 // The same with a heap record made and freed per reply, as the worker does.
 void BM_DecodeIntoNewRecord(benchmark::State& state) {
     Handle handle;
-    const std::vector<uint8_t> datagram = TypicalReply(quex::kMagicTelq);
+    const std::vector<uint8_t> datagram = TypicalReply(QUEX_MAGIC_TELQ);
     for (auto _ : state) {
         quex::QuexDeviceRecord* record = quex::NewDeviceRecord(handle.context);
         const int32_t accepted = quex::CheckResponse(handle.context, datagram.data(), kTypicalLength,
@@ -92,7 +92,7 @@ BENCHMARK(BM_DecodeIntoNewRecord);
 // A foreign datagram (another magic) is refused: the cost of one datagram of a flood.
 void BM_RefuseForeignDatagram(benchmark::State& state) {
     Handle handle;
-    const std::vector<uint8_t> datagram = TypicalReply(quex::MakeMagic('X', 'Y', 'Z', 'W'));
+    const std::vector<uint8_t> datagram = TypicalReply(0x58595A57u /* "XYZW" */);
     quex::QuexDeviceRecord record;
     for (auto _ : state) {
         quex::InitDeviceRecord(handle.context, &record);

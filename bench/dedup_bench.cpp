@@ -8,7 +8,7 @@
 #include "quex/context.h"
 #include "quex/device_record.h"
 #include "quex/guarded_list.h"
-#include "quex/quex.h"
+#include <quex/quex.h>
 #include "quex/result_index.h"
 #include "quex/search.h"
 
@@ -17,7 +17,7 @@ namespace {
 const QuexGuid kGuid = {0xD4A17F3B, 0x2E8C, 0x4B61, {0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4}};
 
 struct Handle {
-    QuexContext* context = QUEXOpen(quex::kMagicTelq, &kGuid);
+    QuexContext* context = QUEXOpen(QUEX_MAGIC_TELQ, &kGuid);
     ~Handle() { QUEXClose(context); }
 };
 

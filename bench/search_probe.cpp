@@ -22,7 +22,7 @@
 
 #include "platform/net.h"
 #include "quex/context.h"
-#include "quex/quex.h"
+#include <quex/quex.h>
 #include "quex/sockets.h"
 
 namespace {
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
         else return Usage();
     }
 
-    QuexHandle handle = QUEXOpen(quex::kMagicTelq, &kGuid);
+    QuexHandle handle = QUEXOpen(QUEX_MAGIC_TELQ, &kGuid);
     if (handle == nullptr) {
         std::fprintf(stderr, "search_probe: QUEXOpen failed\n");
         return 3;

@@ -43,7 +43,7 @@ void CheckRecord(const QuexContext& context, const quex::QuexDeviceRecord& recor
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QuexContext context{};
-    context.magic = quex::kMagicTelq;
+    context.magic = QUEX_MAGIC_TELQ;
 
     // The receive buffer as ReceiveResponse fills it: cleared, then the datagram.
     uint8_t buffer[quex::kReceiveBufferSize] = {};

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/net.h"
+#include "platform/ipv4_text.h"
 
 namespace platform {
 

@@ -1,10 +1,9 @@
-// UDP sockets, the local interface list and IPv4 text conversion.
+// UDP sockets, the local interface list and the readiness wait.
 // Addresses are 32-bit values in network byte order; ports are host order.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "platform/sync.h"
@@ -48,12 +47,5 @@ int SocketReceive(SocketHandle socket, void* buffer, size_t capacity);
 // ready; *woken tells which), or -1 when the wait failed.
 int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, bool* ready,
                  Waitable wake = kNoWaitable, bool* woken = nullptr);
-
-// Dotted-quad text to a network-order address with the classic inet_addr
-// forms (a, a.b, a.b.c, a.b.c.d; decimal, octal 0..., hex 0x...).
-// false for text it refuses (so 255.255.255.255 is told from a refusal).
-bool ParseIPv4(const char* text, uint32_t* address);
-// "%d.%d.%d.%d", first byte first.
-std::string FormatIPv4(uint32_t address);
 
 }  // namespace platform

@@ -1,13 +1,15 @@
 // The seventeen exported entry points. Each one checks its handle, then its
 // arguments, then (where it starts work) resets the last error, then hands
-// over to the search or request layer. No exception leaves this file.
+// over to the search or request layer. Each body runs inside Guarded, so no
+// exception leaves this file.
 #include <cstring>
+#include <type_traits>
 
 #include "platform/notify.h"
 #include "quex/context.h"
 #include "quex/device_record.h"
 #include "quex/guarded_list.h"
-#include "quex/quex.h"
+#include <quex/quex.h>
 #include "quex/requests.h"
 #include "quex/result_index.h"
 #include "quex/search.h"
@@ -43,64 +45,70 @@ QuexContext* AsyncStartContext(QuexContext* context) {
     return context;
 }
 
+// Runs an entry point's body. An exception that escapes it (none should:
+// the library allocates with nothrow) ends the call with the entry point's
+// failure value instead of crossing into the caller's C code.
+template <typename Result, typename Body>
+Result Guarded(Result onException, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return onException;
+    }
+}
+
+// The public notification types are the platform's own.
+static_assert(std::is_same<QuexWindow, platform::NotifyWindow>::value, "QuexWindow");
+static_assert(std::is_same<QuexEvent, platform::NotifyEvent>::value, "QuexEvent");
+
 }  // namespace
 
 extern "C" {
 
 QUEX_API QuexHandle QUEXOpen(uint32_t magic, const QuexGuid* vendorGuid) {
-    try {
+    return Guarded<QuexHandle>(nullptr, [&]() -> QuexHandle {
         if (magic == 0 || vendorGuid == nullptr) return nullptr;
         return quex::CreateContext(magic, vendorGuid);
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
 QUEX_API QuexHandle QUEXOpenByGuid(const QuexGuid* vendorGuid) {
-    try {
+    return Guarded<QuexHandle>(nullptr, [&]() -> QuexHandle {
         if (vendorGuid == nullptr) return nullptr;
         if (std::memcmp(vendorGuid, &kMorvVendorGuid, sizeof kMorvVendorGuid) == 0)
-            return quex::CreateContext(quex::kMagicMorv, vendorGuid);
-        QuexContext* context = quex::CreateContext(quex::kMagicTelq, vendorGuid);
-        if (context == nullptr) context = quex::CreateContext(quex::kMagicHapf, vendorGuid);
+            return quex::CreateContext(QUEX_MAGIC_MORV, vendorGuid);
+        QuexContext* context = quex::CreateContext(QUEX_MAGIC_TELQ, vendorGuid);
+        if (context == nullptr) context = quex::CreateContext(QUEX_MAGIC_HAPF, vendorGuid);
         return context;
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
 QUEX_API int32_t QUEXClose(QuexHandle handle) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr) return 0;
+        if (context == nullptr) return QUEX_OK;
         QUEXStopSearch(handle);
         quex::DestroyContext(context);
-        return 0;
-    } catch (...) {
-        return -1;
-    }
+        return QUEX_OK;
+    });
 }
 
 QUEX_API int32_t QUEXGetLastError(QuexHandle handle) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        return context == nullptr ? -1 : context->lastErrorCode;
-    } catch (...) {
-        return -1;
-    }
+        return context == nullptr ? QUEX_FAILED : context->lastErrorCode;
+    });
 }
 
 QUEX_API int32_t QUEXGetLastErrorMessage(QuexHandle handle, char* buffer, uint32_t size) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr || size == 0 || buffer == nullptr) return -1;
+        if (context == nullptr || size == 0 || buffer == nullptr) return QUEX_FAILED;
         // NUL-padded to size; a longer message arrives cut at size - 1.
         std::strncpy(buffer, context->lastErrorMessage, size);
         buffer[size - 1] = '\0';
-        return 0;
-    } catch (...) {
-        return -1;
-    }
+        return QUEX_OK;
+    });
 }
 
 QUEX_API int32_t QUEXStartSyncSearch(QuexHandle handle) {
@@ -108,68 +116,58 @@ QUEX_API int32_t QUEXStartSyncSearch(QuexHandle handle) {
 }
 
 QUEX_API int32_t QUEXStartSyncSearchEx(QuexHandle handle, uint32_t quietMs, uint32_t maxMs) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr || context->searchRunning) return -1;
+        if (context == nullptr || context->searchRunning) return QUEX_FAILED;
         ResetLastError(context);
         context->searchAsync = 0;
         return quex::RunSyncSearch(context, quietMs, maxMs);  // checks the two times
-    } catch (...) {
-        return -1;
-    }
+    });
 }
 
 QUEX_API int32_t QUEXStartAsyncSearchCallback(QuexHandle handle, QuexNotifyCallback callback,
                                               uintptr_t userData) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr || callback == nullptr) return -1;
-        if (AsyncStartContext(context) == nullptr) return -1;
+        if (context == nullptr || callback == nullptr) return QUEX_FAILED;
+        if (AsyncStartContext(context) == nullptr) return QUEX_FAILED;
         quex::SetNotification(context, callback, QUEX_NO_WINDOW, 0, QUEX_NO_EVENT, userData);
         return quex::StartSearchWorker(context);
-    } catch (...) {
-        return -1;
-    }
+    });
 }
 
 QUEX_API int32_t QUEXStartAsyncSearchMessage(QuexHandle handle, QuexWindow window, uint32_t message,
                                              uintptr_t userData) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr || !platform::WindowExists(window) || message == 0) return -1;
-        if (AsyncStartContext(context) == nullptr) return -1;
+        if (context == nullptr || !platform::WindowExists(window) || message == 0) return QUEX_FAILED;
+        if (AsyncStartContext(context) == nullptr) return QUEX_FAILED;
         quex::SetNotification(context, nullptr, window, message, QUEX_NO_EVENT, userData);
         return quex::StartSearchWorker(context);
-    } catch (...) {
-        return -1;
-    }
+    });
 }
 
 QUEX_API int32_t QUEXStartAsyncSearchEvent(QuexHandle handle, QuexEvent event) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr || !platform::EventGiven(event)) return -1;
-        if (AsyncStartContext(context) == nullptr) return -1;
+        if (context == nullptr || !platform::EventGiven(event)) return QUEX_FAILED;
+        if (AsyncStartContext(context) == nullptr) return QUEX_FAILED;
         quex::SetNotification(context, nullptr, QUEX_NO_WINDOW, 0, event, 0);
         return quex::StartSearchWorker(context);
-    } catch (...) {
-        return -1;
-    }
+    });
 }
 
 QUEX_API int32_t QUEXGetSearchResultCount(QuexHandle handle) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        return context == nullptr ? -1 : quex::ListCount(context->results);
-    } catch (...) {
-        return -1;
-    }
+        return context == nullptr ? QUEX_FAILED : quex::ListCount(context->results);
+    });
 }
 
 QUEX_API int32_t QUEXGetSearchResults(QuexHandle handle, QuexDeviceInfo* results, uint32_t capacity) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr || capacity == 0 || results == nullptr) return -1;
+        if (context == nullptr || capacity == 0 || results == nullptr) return QUEX_FAILED;
         uint32_t moved = 0;
         while (moved < capacity) {
             quex::QuexDeviceRecord* record = quex::TakeResult(context);
@@ -179,63 +177,52 @@ QUEX_API int32_t QUEXGetSearchResults(QuexHandle handle, QuexDeviceInfo* results
             ++moved;
         }
         return static_cast<int32_t>(moved);
-    } catch (...) {
-        return -1;
-    }
+    });
 }
 
 QUEX_API void QUEXStopSearch(QuexHandle handle) {
-    try {
+    Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr) return;
         // A synchronous search is never stopped from here.
-        if (context->searchRunning && context->searchAsync) quex::StopSearchWorker(context);
-    } catch (...) {
-    }
+        if (context != nullptr && context->searchRunning && context->searchAsync) quex::StopSearchWorker(context);
+        return QUEX_OK;
+    });
 }
 
 QUEX_API int32_t QUEXGetDeviceInfo(QuexHandle handle, const uint8_t* mac, QuexDeviceInfo* info) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr || mac == nullptr || info == nullptr) return -1;
+        if (context == nullptr || mac == nullptr || info == nullptr) return QUEX_FAILED;
         ResetLastError(context);
         quex::QuexDeviceRecord record;
         quex::InitDeviceRecord(context, &record);
         const int32_t result = quex::QueryDevice(context, mac, &record);
-        if (result == 0) std::memcpy(info, &record.info, sizeof *info);
+        if (result == quex::kExchangeOk) std::memcpy(info, &record.info, sizeof *info);
         return result;
-    } catch (...) {
-        return -1;
-    }
+    });
 }
 
 QUEX_API int32_t QUEXRebootDevice(QuexHandle handle, const uint8_t* mac, const char* password) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = RequestContext(handle, mac, password);
-        return context == nullptr ? -1 : quex::RebootDevice(context, mac, password);
-    } catch (...) {
-        return -1;
-    }
+        return context == nullptr ? QUEX_FAILED : quex::RebootDevice(context, mac, password);
+    });
 }
 
 QUEX_API int32_t QUEXSetNetwork(QuexHandle handle, const uint8_t* mac, uint32_t ipAddress,
                                 uint32_t subnetMask, uint32_t gateway, const char* password) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = RequestContext(handle, mac, password);
-        if (context == nullptr) return -1;
+        if (context == nullptr) return QUEX_FAILED;
         return quex::SetDeviceNetwork(context, mac, ipAddress, subnetMask, gateway, password);
-    } catch (...) {
-        return -1;
-    }
+    });
 }
 
 QUEX_API int32_t QUEXSetDHCP(QuexHandle handle, const uint8_t* mac, int32_t dhcp, const char* password) {
-    try {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = RequestContext(handle, mac, password);
-        return context == nullptr ? -1 : quex::SetDeviceDhcp(context, mac, dhcp, password);
-    } catch (...) {
-        return -1;
-    }
+        return context == nullptr ? QUEX_FAILED : quex::SetDeviceDhcp(context, mac, dhcp, password);
+    });
 }
 
 }  // extern "C"

@@ -1,6 +1,8 @@
-// The wire format: reply decoding and the discovery request.
+// The wire format: reply decoding and the discovery request. Bytes in,
+// records out; the sockets are elsewhere.
 #include "quex/codec.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace quex {
@@ -8,45 +10,6 @@ namespace quex {
 const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 namespace {
-
-// A bounded view of wire bytes. Every read of received data goes through
-// it: a byte outside the view reads as zero and a copy that would leave the
-// view copies nothing.
-class WireReader {
-public:
-    WireReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    size_t Size() const { return size_; }
-    bool Contains(size_t offset, size_t count) const {
-        return offset <= size_ && count <= size_ - offset;
-    }
-    uint8_t U8(size_t offset) const { return offset < size_ ? data_[offset] : 0; }
-    uint16_t Be16(size_t offset) const {
-        return static_cast<uint16_t>((U8(offset) << 8) | U8(offset + 1));
-    }
-    uint32_t Be32(size_t offset) const {
-        return (static_cast<uint32_t>(Be16(offset)) << 16) | Be16(offset + 2);
-    }
-    bool Copy(size_t offset, size_t count, void* out) const {
-        if (!Contains(offset, count)) return false;
-        if (count > 0) std::memcpy(out, data_ + offset, count);
-        return true;
-    }
-    // The view of count bytes from offset; empty when they are not all inside.
-    WireReader Sub(size_t offset, size_t count) const {
-        return Contains(offset, count) ? WireReader(data_ + offset, count) : WireReader(data_, 0);
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-};
-
-// The value of a field (code byte first); its extent is the field's own
-// length byte, which DecodeResponse has checked against the buffer.
-WireReader FieldValue(const uint8_t* field) {
-    const WireReader head(field, 2);
-    return WireReader(field, 2 + static_cast<size_t>(head.U8(1))).Sub(2, head.U8(1));
-}
 
 void PutBe16(uint8_t* out, uint16_t value) {
     out[0] = static_cast<uint8_t>(value >> 8);
@@ -58,151 +21,207 @@ void PutBe32(uint8_t* out, uint32_t value) {
     PutBe16(out + 2, static_cast<uint16_t>(value));
 }
 
-// Decodes one field into the record; false when a recognised field fails.
-bool StoreField(const uint8_t* field, QuexDeviceRecord* record) {
-    QuexDeviceInfo& info = record->info;
-    const uint8_t code = WireReader(field, 1).U8(0);
-    const size_t length = FieldValue(field).Size();
-    uint32_t number = 0;
-    switch (code) {
-    case MacAddress:
-        if (!DecodeMacField(field, info.macAddress)) return false;
-        info.presentFields |= kPresentMac;
+// The value of a field: its length byte says how many bytes follow the code
+// and the length byte; false when they are not all in the view.
+bool FieldValue(const WireReader& field, WireReader* value) {
+    uint8_t length = 0;
+    return field.FetchU8(1, &length) && field.Sub(2, length, value);
+}
+
+// How a recognised field's value is checked and stored.
+enum class ValueForm : uint8_t {
+    Mac,        // exactly 6 bytes
+    Address,    // exactly 4 bytes, kept in network order
+    Guid,       // exactly 16 bytes, the first three parts big-endian
+    Text,       // any length; up to 255 characters and a terminating zero
+    Number,     // 1, 2 or 4 bytes big-endian, narrowed by mask to the member's width
+    FirstByte,  // any length; the first value byte, if there is one
+    Challenge,  // exactly 14 bytes; its length member set to 14
+    Bytes,      // 1 to 255 bytes; its length member set to the count
+};
+
+// One row per recognised field code. Offsets are into QuexDeviceRecord (the
+// caller's QuexDeviceInfo comes first); presence bits go to presentResults
+// for the result fields, to presentFields for the others.
+struct FieldRule {
+    uint8_t code;
+    ValueForm form;
+    size_t member;
+    uint8_t width;         // Number: the member's size in bytes
+    uint32_t mask;         // Number: the bits kept
+    size_t lengthMember;   // Challenge, Bytes: where the stored count goes
+    bool isResult;
+    uint32_t presence;
+};
+
+#define QUEX_INFO(member) (offsetof(QuexDeviceRecord, info) + offsetof(QuexDeviceInfo, member))
+#define QUEX_RESULT(member) offsetof(QuexDeviceRecord, member)
+constexpr FieldRule kFieldRules[] = {
+    {MacAddress, ValueForm::Mac, QUEX_INFO(macAddress), 0, 0, 0, false, kPresentMac},
+    {IpAddress, ValueForm::Address, QUEX_INFO(ipAddress), 0, 0, 0, false, kPresentIp},
+    {SubnetMask, ValueForm::Address, QUEX_INFO(subnetMask), 0, 0, 0, false, kPresentSubnet},
+    {AuxText, ValueForm::Text, QUEX_INFO(auxText), 0, 0, 0, false, kPresentAuxText},
+    {ResultMessage, ValueForm::Text, QUEX_RESULT(resultMessage), 0, 0, 0, true, kPresentResultMessage},
+    {ResultCode, ValueForm::Number, QUEX_RESULT(resultCode), 1, 0xFF, 0, true, kPresentResultCode},
+    {Gateway, ValueForm::Address, QUEX_INFO(gateway), 0, 0, 0, false, kPresentGateway},
+    {AuxNumber, ValueForm::Number, QUEX_INFO(auxNumber), 2, 0xFFFF, 0, false, kPresentAuxNumber},
+    {ModelName, ValueForm::Text, QUEX_INFO(modelName), 0, 0, 0, false, kPresentModel},
+    {AuxAddress, ValueForm::Address, QUEX_INFO(auxAddress), 0, 0, 0, false, kPresentAuxAddress},
+    {DhcpEnabled, ValueForm::Number, QUEX_INFO(dhcpEnabled), 1, 0xFF, 0, false, kPresentDhcp},
+    {ErrorCode, ValueForm::Number, QUEX_RESULT(errorCode), 1, 0xFF, 0, true, kPresentErrorCode},
+    // The version is held in a 32-bit member, of which the wire fills the low 16 bits.
+    {Version, ValueForm::Number, QUEX_INFO(version), 4, 0xFFFF, 0, false, kPresentVersion},
+    {VendorGuid, ValueForm::Guid, QUEX_INFO(vendorGuid), 0, 0, 0, false, kPresentVendorGuid},
+    {AuxByte, ValueForm::FirstByte, QUEX_INFO(auxByte), 0, 0, 0, false, kPresentAuxByte},
+    {Challenge, ValueForm::Challenge, QUEX_INFO(challenge), 0, 0, QUEX_INFO(challengeLength), false,
+     kPresentChallenge},
+    {AuxData, ValueForm::Bytes, QUEX_INFO(auxData), 0, 0, QUEX_INFO(auxDataLength), false, kPresentAuxData},
+};
+#undef QUEX_INFO
+#undef QUEX_RESULT
+
+const FieldRule* RuleFor(uint8_t code) {
+    for (const FieldRule& rule : kFieldRules)
+        if (rule.code == code) return &rule;
+    return nullptr;
+}
+
+// Stores an unsigned number in a member of 1, 2 or 4 bytes.
+void StoreNumber(uint8_t* member, uint8_t width, uint32_t value) {
+    if (width == 1) {
+        const uint8_t narrow = static_cast<uint8_t>(value);
+        std::memcpy(member, &narrow, 1);
+    } else if (width == 2) {
+        const uint16_t narrow = static_cast<uint16_t>(value);
+        std::memcpy(member, &narrow, 2);
+    } else {
+        std::memcpy(member, &value, 4);
+    }
+}
+
+// Decodes one value into the member the rule names; false when the value
+// does not have the rule's form.
+bool StoreValue(const FieldRule& rule, const WireReader& field, QuexDeviceRecord* record) {
+    uint8_t* base = reinterpret_cast<uint8_t*>(record);
+    uint8_t* member = base + rule.member;
+    switch (rule.form) {
+    case ValueForm::Mac:
+        return DecodeMacField(field, member);
+    case ValueForm::Address: {
+        uint32_t address = 0;
+        if (!DecodeAddressField(field, &address)) return false;
+        std::memcpy(member, &address, sizeof address);
         return true;
-    case IpAddress:
-        if (!DecodeAddressField(field, &info.ipAddress)) return false;
-        info.presentFields |= kPresentIp;
+    }
+    case ValueForm::Guid: {
+        QuexGuid guid{};
+        if (!DecodeGuidField(field, &guid)) return false;
+        std::memcpy(member, &guid, sizeof guid);
         return true;
-    case SubnetMask:
-        if (!DecodeAddressField(field, &info.subnetMask)) return false;
-        info.presentFields |= kPresentSubnet;
-        return true;
-    case Gateway:
-        if (!DecodeAddressField(field, &info.gateway)) return false;
-        info.presentFields |= kPresentGateway;
-        return true;
-    case AuxAddress:
-        if (!DecodeAddressField(field, &info.auxAddress)) return false;
-        info.presentFields |= kPresentAuxAddress;
-        return true;
-    case AuxText:
-        if (!DecodeTextField(field, info.auxText)) return false;
-        info.presentFields |= kPresentAuxText;
-        return true;
-    case ModelName:
-        if (!DecodeTextField(field, info.modelName)) return false;
-        info.presentFields |= kPresentModel;
-        return true;
-    case ResultMessage:
-        if (!DecodeTextField(field, record->resultMessage)) return false;
-        record->presentResults |= kPresentResultMessage;
-        return true;
-    case ResultCode:
+    }
+    case ValueForm::Text:
+        return DecodeTextField(field, reinterpret_cast<char*>(member));
+    case ValueForm::Number: {
+        uint32_t number = 0;
         if (!DecodeNumberField(field, &number)) return false;
-        record->resultCode = static_cast<uint8_t>(number);
-        record->presentResults |= kPresentResultCode;
+        StoreNumber(member, rule.width, number & rule.mask);
         return true;
-    case ErrorCode:
-        if (!DecodeNumberField(field, &number)) return false;
-        record->errorCode = static_cast<uint8_t>(number);
-        record->presentResults |= kPresentErrorCode;
-        return true;
-    case AuxNumber:
-        if (!DecodeNumberField(field, &number)) return false;
-        info.auxNumber = static_cast<uint16_t>(number);
-        info.presentFields |= kPresentAuxNumber;
-        return true;
-    case DhcpEnabled:
-        if (!DecodeNumberField(field, &number)) return false;
-        info.dhcpEnabled = static_cast<uint8_t>(number);
-        info.presentFields |= kPresentDhcp;
-        return true;
-    case Version:
-        if (!DecodeNumberField(field, &number)) return false;
-        info.version = number & 0xFFFFu;
-        info.presentFields |= kPresentVersion;
-        return true;
-    case VendorGuid:
-        if (!DecodeGuidField(field, &info.vendorGuid)) return false;
-        info.presentFields |= kPresentVendorGuid;
-        return true;
-    case AuxByte: {
-        // Any length; the first value byte, if there is one.
+    }
+    case ValueForm::FirstByte: {
         uint8_t limit = 1;
-        if (!DecodeBytesField(field, &info.auxByte, &limit)) return false;
-        info.presentFields |= kPresentAuxByte;
-        return true;
+        return DecodeBytesField(field, member, &limit);
     }
-    case Challenge: {
-        if (length != sizeof info.challenge) return false;
-        uint8_t limit = sizeof info.challenge;
-        if (!DecodeBytesField(field, info.challenge, &limit)) return false;
-        info.challengeLength = limit;
-        info.presentFields |= kPresentChallenge;
-        return true;
-    }
-    case AuxData: {
+    case ValueForm::Challenge:
+    case ValueForm::Bytes: {
+        WireReader value;
+        if (!FieldValue(field, &value)) return false;
+        if (rule.form == ValueForm::Challenge && value.Size() != sizeof record->info.challenge) return false;
+        if (value.Size() == 0) return false;
         // The limit is the member's size: the record's own count is zero
         // after a reset and would refuse every value.
-        if (length == 0) return false;
-        uint8_t limit = sizeof info.auxData;
-        if (!DecodeBytesField(field, info.auxData, &limit)) return false;
-        info.auxDataLength = limit;
-        info.presentFields |= kPresentAuxData;
+        uint8_t limit = rule.form == ValueForm::Challenge ? sizeof record->info.challenge
+                                                          : sizeof record->info.auxData;
+        if (!DecodeBytesField(field, member, &limit)) return false;
+        base[rule.lengthMember] = limit;
         return true;
     }
-    default:
-        return true;  // not recognised: skipped by its length
     }
+    return false;
+}
+
+// Decodes one field into the record; false when a recognised field fails.
+// Unrecognised codes are skipped by their length and store nothing.
+bool StoreField(const WireReader& field, QuexDeviceRecord* record) {
+    uint8_t code = 0;
+    if (!field.FetchU8(0, &code)) return false;
+    const FieldRule* rule = RuleFor(code);
+    if (rule == nullptr) return true;
+    if (!StoreValue(*rule, field, record)) return false;
+    if (rule->isResult)
+        record->presentResults |= rule->presence;
+    else
+        record->info.presentFields |= rule->presence;
+    return true;
 }
 
 }  // namespace
 
-bool DecodeMacField(const uint8_t* field, uint8_t* mac) {
-    if (field == nullptr || mac == nullptr) return false;
-    const WireReader value = FieldValue(field);
+bool DecodeMacField(const WireReader& field, uint8_t* mac) {
+    WireReader value;
+    if (mac == nullptr || !FieldValue(field, &value)) return false;
     return value.Size() == 6 && value.Copy(0, 6, mac);
 }
 
-bool DecodeAddressField(const uint8_t* field, uint32_t* address) {
-    if (field == nullptr || address == nullptr) return false;
-    const WireReader value = FieldValue(field);
+bool DecodeAddressField(const WireReader& field, uint32_t* address) {
+    WireReader value;
+    if (address == nullptr || !FieldValue(field, &value)) return false;
     return value.Size() == 4 && value.Copy(0, 4, address);  // stays in network order
 }
 
-bool DecodeGuidField(const uint8_t* field, QuexGuid* guid) {
-    if (field == nullptr || guid == nullptr) return false;
-    const WireReader value = FieldValue(field);
-    if (value.Size() != 16) return false;
-    guid->data1 = value.Be32(0);
-    guid->data2 = value.Be16(4);
-    guid->data3 = value.Be16(6);
-    return value.Copy(8, 8, guid->data4);
+bool DecodeGuidField(const WireReader& field, QuexGuid* guid) {
+    WireReader value;
+    if (guid == nullptr || !FieldValue(field, &value) || value.Size() != 16) return false;
+    QuexGuid decoded{};
+    if (!value.FetchBe32(0, &decoded.data1) || !value.FetchBe16(4, &decoded.data2) ||
+        !value.FetchBe16(6, &decoded.data3) || !value.Copy(8, 8, decoded.data4))
+        return false;
+    *guid = decoded;
+    return true;
 }
 
-bool DecodeTextField(const uint8_t* field, char* text) {
-    if (field == nullptr || text == nullptr) return false;
-    const WireReader value = FieldValue(field);
+bool DecodeTextField(const WireReader& field, char* text) {
+    WireReader value;
+    if (text == nullptr || !FieldValue(field, &value)) return false;
     const size_t count = value.Size() < 255 ? value.Size() : 255;
     if (!value.Copy(0, count, text)) return false;
     text[count] = '\0';
     return true;
 }
 
-bool DecodeNumberField(const uint8_t* field, uint32_t* number) {
-    if (field == nullptr || number == nullptr) return false;
-    const WireReader value = FieldValue(field);
+bool DecodeNumberField(const WireReader& field, uint32_t* number) {
+    WireReader value;
+    if (number == nullptr || !FieldValue(field, &value)) return false;
+    uint8_t byte = 0;
+    uint16_t half = 0;
     switch (value.Size()) {
-    case 1: *number = value.U8(0); return true;
-    case 2: *number = value.Be16(0); return true;
-    case 4: *number = value.Be32(0); return true;
-    default: return false;
+    case 1:
+        if (!value.FetchU8(0, &byte)) return false;
+        *number = byte;
+        return true;
+    case 2:
+        if (!value.FetchBe16(0, &half)) return false;
+        *number = half;
+        return true;
+    case 4:
+        return value.FetchBe32(0, number);
+    default:
+        return false;
     }
 }
 
-bool DecodeBytesField(const uint8_t* field, uint8_t* bytes, uint8_t* limit) {
-    if (field == nullptr || bytes == nullptr || limit == nullptr || *limit == 0) return false;
-    const WireReader value = FieldValue(field);
+bool DecodeBytesField(const WireReader& field, uint8_t* bytes, uint8_t* limit) {
+    WireReader value;
+    if (bytes == nullptr || limit == nullptr || *limit == 0 || !FieldValue(field, &value)) return false;
     const size_t count = value.Size() < *limit ? value.Size() : *limit;
     if (!value.Copy(0, count, bytes)) return false;
     *limit = static_cast<uint8_t>(count);
@@ -215,10 +234,10 @@ bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_
     // The whole receive buffer is the bound, whatever the header claims;
     // bytes past the received end are zeros and walk as empty fields.
     const WireReader packet(datagram, kReceiveBufferSize);
-    QuexPacketHeader header;
-    header.magic = packet.Be32(0);
-    header.type = packet.Be16(4);
-    header.length = packet.Be16(6);
+    QuexPacketHeader header{};
+    if (!packet.FetchBe32(0, &header.magic) || !packet.FetchBe16(4, &header.type) ||
+        !packet.FetchBe16(6, &header.length))
+        return false;
     if (header.magic != context->magic || header.type != expectedType) return false;
 
     record->info.presentFields = 0;
@@ -229,38 +248,27 @@ bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_
         const size_t at = kHeaderSize + position;
         // A field whose code, length byte or value would reach past the
         // buffer ends the walk; the fields before it stand.
-        if (!packet.Contains(at, 2)) break;
-        const size_t span = 2 + static_cast<size_t>(packet.U8(at + 1));
-        if (!packet.Contains(at, span)) break;
-        if (!StoreField(datagram + at, record)) allDecoded = false;
-        position += span;
+        uint8_t length = 0;
+        WireReader field;
+        if (!packet.FetchU8(at + 1, &length) || !packet.Sub(at, 2 + static_cast<size_t>(length), &field)) break;
+        if (!StoreField(field, record)) allDecoded = false;
+        position += field.Size();
     }
     return allDecoded;
 }
 
 int32_t CheckResponse(const QuexContext* context, const uint8_t* datagram, int receivedLength,
                       uint16_t expectedType, const uint8_t* targetMac, QuexDeviceRecord* record) {
-    if (context == nullptr || datagram == nullptr || targetMac == nullptr || record == nullptr) return -1;
+    if (context == nullptr || datagram == nullptr || targetMac == nullptr || record == nullptr)
+        return kExchangeFailed;
     // A datagram larger than the buffer is refused, not decoded from its first part.
-    if (receivedLength <= 0 || static_cast<size_t>(receivedLength) > kReceiveBufferSize) return -1;
-    if (!DecodeResponse(context, datagram, expectedType, record)) return -1;
-    if ((record->info.presentFields & kPresentMac) == 0) return -1;
+    if (receivedLength <= 0 || static_cast<size_t>(receivedLength) > kReceiveBufferSize) return kExchangeFailed;
+    if (!DecodeResponse(context, datagram, expectedType, record)) return kExchangeFailed;
+    if ((record->info.presentFields & kPresentMac) == 0) return kExchangeFailed;
     if (std::memcmp(targetMac, kBroadcastMac, sizeof kBroadcastMac) != 0 &&
         std::memcmp(targetMac, record->info.macAddress, sizeof record->info.macAddress) != 0)
-        return -1;
-    return 0;
-}
-
-int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_t expectedType,
-                        const uint8_t* targetMac, QuexDeviceRecord* record) {
-    if (context == nullptr || targetMac == nullptr || record == nullptr) return -1;
-    uint8_t buffer[kReceiveBufferSize] = {};
-    const int received = platform::SocketReceive(socket, buffer, sizeof buffer);
-    if (CheckResponse(context, buffer, received, expectedType, targetMac, record) != 0) return -1;
-    uint32_t local = 0;
-    if (!platform::SocketLocalAddress(socket, &local)) return -1;
-    record->info.interfaceAddress = local;
-    return 0;
+        return kExchangeFailed;
+    return kExchangeOk;
 }
 
 void WriteVersionField(uint8_t* buffer) {
@@ -296,14 +304,6 @@ void BuildDiscoveryRequest(const QuexContext* context, const uint8_t* targetMac,
     std::memcpy(out36 + 8, targetMac, 6);
     WriteVersionField(out36 + 14);
     WriteGuidField(context, out36 + 18);
-}
-
-int32_t SendDiscoveryRequest(const QuexContext* context, const SocketHandle* sockets, int32_t count,
-                             const uint8_t* targetMac) {
-    if (context == nullptr || targetMac == nullptr) return -1;
-    uint8_t request[kDiscoveryRequestSize];
-    BuildDiscoveryRequest(context, targetMac, request);
-    return SendToGroup(context, sockets, count, request, sizeof request);
 }
 
 }  // namespace quex

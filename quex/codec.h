@@ -1,5 +1,7 @@
 // The wire format: header, message types, reply fields and their decoders,
-// and the discovery request. Every number on the wire is big-endian.
+// and the discovery request. Bytes in, records out (and the reverse for
+// requests): nothing here touches a socket. Every number on the wire is
+// big-endian.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +9,7 @@
 
 #include "quex/context.h"
 #include "quex/device_record.h"
-#include "quex/sockets.h"
+#include "quex/wire_reader.h"
 
 namespace quex {
 
@@ -53,33 +55,29 @@ enum QuexFieldCode : uint8_t {
 
 extern const uint8_t kBroadcastMac[6];  // FF FF FF FF FF FF
 
-// Field decoders: field points at the code byte.
-bool DecodeMacField(const uint8_t* field, uint8_t* mac);
-bool DecodeAddressField(const uint8_t* field, uint32_t* address);
-bool DecodeGuidField(const uint8_t* field, QuexGuid* guid);
-bool DecodeTextField(const uint8_t* field, char* text);  // text holds 256
-bool DecodeNumberField(const uint8_t* field, uint32_t* number);
-bool DecodeBytesField(const uint8_t* field, uint8_t* bytes, uint8_t* limit);
+// Field decoders. field is the view of one field, code byte first, as far as
+// the datagram holds it: a length byte or value that reaches past it fails.
+bool DecodeMacField(const WireReader& field, uint8_t* mac);
+bool DecodeAddressField(const WireReader& field, uint32_t* address);
+bool DecodeGuidField(const WireReader& field, QuexGuid* guid);
+bool DecodeTextField(const WireReader& field, char* text);  // text holds 256
+bool DecodeNumberField(const WireReader& field, uint32_t* number);
+bool DecodeBytesField(const WireReader& field, uint8_t* bytes, uint8_t* limit);
 
 // datagram holds kReceiveBufferSize bytes (the received ones, then zeros).
 bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_t expectedType,
                     QuexDeviceRecord* record);
 // The acceptance checks of ReceiveResponse on a datagram already read:
 // datagram holds kReceiveBufferSize bytes (the received ones, then zeros) and
-// receivedLength is the datagram's real length. 0 when accepted (the caller
-// then sets interfaceAddress), else -1.
+// receivedLength is the datagram's real length. kExchangeOk when accepted
+// (the caller then sets interfaceAddress), else kExchangeFailed.
 int32_t CheckResponse(const QuexContext* context, const uint8_t* datagram, int receivedLength,
                       uint16_t expectedType, const uint8_t* targetMac, QuexDeviceRecord* record);
-// 0 when one datagram was read, decoded and accepted, else -1.
-int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_t expectedType,
-                        const uint8_t* targetMac, QuexDeviceRecord* record);
 
 void WriteVersionField(uint8_t* buffer);                            // 4 bytes
 void WriteGuidField(const QuexContext* context, uint8_t* buffer);   // 18 bytes
 void WriteHeader(uint8_t* buffer, uint32_t magic, uint16_t type, uint16_t length);
-// Builds the 36-byte discovery request; the wire image is returned for tests.
+// Builds the 36-byte discovery request.
 void BuildDiscoveryRequest(const QuexContext* context, const uint8_t* targetMac, uint8_t* out36);
-int32_t SendDiscoveryRequest(const QuexContext* context, const SocketHandle* sockets, int32_t count,
-                             const uint8_t* targetMac);
 
 }  // namespace quex

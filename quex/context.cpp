@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/ipv4_text.h"
 #include "platform/net.h"
 #include "platform/notify.h"
 #include "quex/device_record.h"

@@ -7,7 +7,7 @@
 
 #include "platform/sync.h"
 #include "quex/guarded_list.h"
-#include "quex/quex.h"
+#include <quex/quex.h>
 
 namespace quex {
 struct ResultIndex;
@@ -43,15 +43,14 @@ struct QuexContext {
 
 namespace quex {
 
-constexpr uint32_t MakeMagic(char a, char b, char c, char d) {
-    return (uint32_t(uint8_t(a)) << 24) | (uint32_t(uint8_t(b)) << 16) |
-           (uint32_t(uint8_t(c)) << 8) | uint32_t(uint8_t(d));
-}
-constexpr uint32_t kMagicMorv = MakeMagic('M', 'O', 'R', 'V');
-constexpr uint32_t kMagicTelq = MakeMagic('T', 'E', 'L', 'Q');
-constexpr uint32_t kMagicHapf = MakeMagic('H', 'A', 'P', 'F');
+// What an exchange with a device, or a step of one, comes to. A
+// configuration request may also return the device's own result code (1..255).
+enum ExchangeResult : int32_t {
+    kExchangeOk = QUEX_OK,
+    kExchangeFailed = QUEX_FAILED,      // bad argument, no socket, no timer, a failed wait
+    kExchangeTimedOut = QUEX_TIMED_OUT, // also the last error code of a time-out
+};
 
-constexpr int32_t kErrorTimedOut = -2;
 extern const char kMessageSucceeded[];  // "Operation succeeded"
 extern const char kMessageTimedOut[];   // "Operation timed out"
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "quex/quex.h"
+#include <quex/quex.h>
 
 struct QuexContext;
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/md5.h"
+#include "quex/context.h"
 
 namespace quex {
 
@@ -14,7 +15,7 @@ int32_t ComputeRequestDigest(const uint8_t* challengeBlock, const char* password
     // otherwise be read through.
     if (challengeBlock == nullptr || password == nullptr || payload == nullptr ||
         typeField == nullptr || out == nullptr || prefixLength <= 0)
-        return -1;
+        return kExchangeFailed;
     const platform::ByteRange message[] = {
         {challengeBlock + 1, kChallengeBlockSize - 1},     // the 14 challenge bytes
         {password, std::strlen(password)},                  // all of it, no terminator
@@ -22,9 +23,9 @@ int32_t ComputeRequestDigest(const uint8_t* challengeBlock, const char* password
         {payload, static_cast<size_t>(prefixLength)},       // up to and including the length byte
     };
     uint8_t digest[16];
-    if (!platform::Md5(message, sizeof message / sizeof message[0], digest)) return -1;
+    if (!platform::Md5(message, sizeof message / sizeof message[0], digest)) return kExchangeFailed;
     std::memcpy(out, digest, sizeof digest);
-    return 0;
+    return kExchangeOk;
 }
 
 }  // namespace quex

@@ -12,13 +12,13 @@ namespace {
 // A list without a mutex (the static handle registry) gets one on first use.
 // Two threads may get here at once: the first one to publish its mutex wins.
 platform::RecursiveMutex* MutexOf(GuardedList* list) {
-    platform::RecursiveMutex* lock = __atomic_load_n(&list->lock, __ATOMIC_ACQUIRE);
+    platform::RecursiveMutex* lock = list->lock.load(std::memory_order_acquire);
     while (lock == nullptr) {
         auto* made = new (std::nothrow) platform::RecursiveMutex;
         if (made != nullptr && made->Valid()) {
             platform::RecursiveMutex* expected = nullptr;
-            if (__atomic_compare_exchange_n(&list->lock, &expected, made, false, __ATOMIC_ACQ_REL,
-                                            __ATOMIC_ACQUIRE))
+            if (list->lock.compare_exchange_strong(expected, made, std::memory_order_acq_rel,
+                                                   std::memory_order_acquire))
                 return made;
             delete made;
             return expected;
@@ -26,7 +26,7 @@ platform::RecursiveMutex* MutexOf(GuardedList* list) {
         delete made;
         // Without memory for a mutex nothing else would work either; wait for some.
         platform::SleepMs(1);
-        lock = __atomic_load_n(&list->lock, __ATOMIC_ACQUIRE);
+        lock = list->lock.load(std::memory_order_acquire);
     }
     return lock;
 }
@@ -55,19 +55,20 @@ void UnlinkLocked(GuardedList* list, GuardedListNode* node) {
 GuardedList* ListCreate() {
     auto* list = new (std::nothrow) GuardedList{};
     if (list == nullptr) return nullptr;
-    list->lock = new (std::nothrow) platform::RecursiveMutex;
-    if (list->lock == nullptr || !list->lock->Valid()) {
-        delete list->lock;
+    auto* lock = new (std::nothrow) platform::RecursiveMutex;
+    if (lock == nullptr || !lock->Valid()) {
+        delete lock;
         delete list;
         return nullptr;
     }
+    list->lock.store(lock, std::memory_order_release);
     return list;
 }
 
 void ListDestroy(GuardedList* list) {
     if (list == nullptr) return;
     ListClear(list);
-    delete list->lock;
+    delete list->lock.load(std::memory_order_acquire);
     delete list;
 }
 

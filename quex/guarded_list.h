@@ -2,6 +2,7 @@
 // list never owns its items: clearing or destroying it frees nodes only.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/sync.h"
@@ -15,7 +16,7 @@ struct GuardedListNode {
 };
 
 struct GuardedList {
-    platform::RecursiveMutex* lock;  // made on first use for a static list
+    std::atomic<platform::RecursiveMutex*> lock;  // made on first use for a static list
     GuardedListNode* head;
     GuardedListNode* tail;
     int32_t count;

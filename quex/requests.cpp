@@ -77,8 +77,8 @@ private:
 bool IsWildcard(const uint8_t* mac) { return std::memcmp(mac, kBroadcastMac, kMacSize) == 0; }
 
 int32_t TimedOut(QuexContext* context) {
-    SetContextError(context, kErrorTimedOut, kMessageTimedOut);
-    return kErrorTimedOut;
+    SetContextError(context, kExchangeTimedOut, kMessageTimedOut);
+    return kExchangeTimedOut;
 }
 
 // The request types and the part of the body that precedes the
@@ -92,10 +92,10 @@ struct RequestShape {
 
 int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const char* password,
                                 const RequestShape& shape) {
-    if (context == nullptr || mac == nullptr || password == nullptr) return -1;
+    if (context == nullptr || mac == nullptr || password == nullptr) return kExchangeFailed;
 
     const int64_t interfaceAddress = FindDeviceInterface(context, mac);
-    if (interfaceAddress < 0) return -1;
+    if (interfaceAddress < 0) return kExchangeFailed;
 
     uint8_t request[kMaxRequestSize] = {};
     WriteHeader(request, context->magic, shape.requestType, 0);
@@ -107,7 +107,7 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
     // A fresh query for every request: the challenge is always the latest.
     uint8_t challenge[kChallengeBlockSize] = {};
     const int32_t fetched = FetchChallenge(context, mac, challenge);
-    if (fetched != 0) return fetched;
+    if (fetched != kExchangeOk) return fetched;
 
     size_t payloadLength = 0;
     const size_t passwordLength = std::strlen(password);
@@ -122,7 +122,7 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
         payloadLength = shape.bodyLength + 1 + kDigestSize + kTrailerSize;
     } else {
         // The length byte cannot carry more; a cut password would be wrong.
-        if (passwordLength > kMaxPlainPassword) return -1;
+        if (passwordLength > kMaxPlainPassword) return kExchangeFailed;
         *lengthByte = static_cast<uint8_t>(passwordLength);
         std::memcpy(authentication, password, passwordLength);
         payloadLength = shape.bodyLength + 1 + passwordLength;
@@ -130,11 +130,11 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
     WriteHeader(request, context->magic, shape.requestType, static_cast<uint16_t>(payloadLength));
 
     QuexDeviceRecord record;
-    if (!InitDeviceRecord(context, &record)) return -1;
+    if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
     const int32_t exchanged =
         ExchangeOnInterface(context, static_cast<uint32_t>(interfaceAddress), shape.replyType, mac,
                             request, kHeaderSize + payloadLength, &record);
-    if (exchanged != 0) return exchanged;
+    if (exchanged != kExchangeOk) return exchanged;
 
     const bool hasError = (record.presentResults & kPresentErrorCode) != 0;
     const bool hasMessage = (record.presentResults & kPresentResultMessage) != 0;
@@ -145,27 +145,27 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
 }  // namespace
 
 int32_t QueryDevice(QuexContext* context, const uint8_t* mac, QuexDeviceRecord* record) {
-    if (context == nullptr || mac == nullptr || IsWildcard(mac) || record == nullptr) return -1;
+    if (context == nullptr || mac == nullptr || IsWildcard(mac) || record == nullptr) return kExchangeFailed;
 
     InterfaceSockets sockets(context);
-    if (sockets.Count() <= 0) return -1;
+    if (sockets.Count() <= 0) return kExchangeFailed;
     platform::WaitableTimer timer;
-    if (!timer.Valid()) return -1;
+    if (!timer.Valid()) return kExchangeFailed;
 
     SendDiscoveryRequest(context, sockets.Get(), sockets.Count(), mac);
-    if (!timer.SetRelative(context->infoTimeout)) return -1;
+    if (!timer.SetRelative(context->infoTimeout)) return kExchangeFailed;
 
     const size_t watched = static_cast<size_t>(std::min(sockets.Count(), kMaxWatchedSockets));
     for (;;) {
         bool ready[kMaxWatchedSockets] = {};
         const int readyCount =
             platform::WaitReadable(sockets.Get(), watched, context->requestPollMs, ready);
-        if (readyCount < 0) return -1;
+        if (readyCount < 0) return kExchangeFailed;
         for (size_t i = 0; readyCount > 0 && i < watched; ++i) {
             if (!ready[i]) continue;
             ResetDeviceRecord(context, record);
-            if (ReceiveResponse(context, sockets.Get()[i], DiscoveryResponse, mac, record) == 0)
-                return 0;
+            if (ReceiveResponse(context, sockets.Get()[i], DiscoveryResponse, mac, record) == kExchangeOk)
+                return kExchangeOk;
         }
         // Checked on every pass: foreign datagrams that keep a socket
         // readable must not hold the wait open.
@@ -178,62 +178,62 @@ int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_
                             QuexDeviceRecord* record) {
     if (context == nullptr || mac == nullptr || request == nullptr || length == 0 ||
         record == nullptr)
-        return -1;
+        return kExchangeFailed;
 
     InterfaceSocket socket(context, localAddress);
-    if (!socket.Valid()) return -1;
+    if (!socket.Valid()) return kExchangeFailed;
     platform::WaitableTimer timer;
-    if (!timer.Valid()) return -1;
+    if (!timer.Valid()) return kExchangeFailed;
 
     SendToGroup(context, socket.Get(), 1, request, length);
-    if (!timer.SetRelative(context->replyTimeout)) return -1;
+    if (!timer.SetRelative(context->replyTimeout)) return kExchangeFailed;
 
     for (;;) {
         bool ready[1] = {};
         const int readyCount = platform::WaitReadable(socket.Get(), 1, context->requestPollMs, ready);
-        if (readyCount < 0) return -1;
+        if (readyCount < 0) return kExchangeFailed;
         ResetDeviceRecord(context, record);
         if (readyCount > 0 && ready[0] &&
-            ReceiveResponse(context, *socket.Get(), replyType, mac, record) == 0)
-            return 0;
+            ReceiveResponse(context, *socket.Get(), replyType, mac, record) == kExchangeOk)
+            return kExchangeOk;
         // Checked on every pass, whether or not a datagram came.
         if (timer.Wait(0)) return TimedOut(context);
     }
 }
 
 int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac) {
-    if (context == nullptr || mac == nullptr || IsWildcard(mac)) return -1;
+    if (context == nullptr || mac == nullptr || IsWildcard(mac)) return kExchangeFailed;
 
     AddressList addresses;
-    if (addresses.Get() == nullptr) return -1;
+    if (addresses.Get() == nullptr) return kExchangeFailed;
     const int32_t count = EnumerateLocalAddresses(addresses.Get());
-    if (count <= 0) return -1;
+    if (count <= 0) return kExchangeFailed;
     if (count == 1)
         return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ListGetAt(addresses.Get(), 0)));
 
     QuexDeviceRecord record;
-    if (!InitDeviceRecord(context, &record)) return -1;
-    if (QueryDevice(context, mac, &record) != 0) return -1;
+    if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
+    if (QueryDevice(context, mac, &record) != kExchangeOk) return kExchangeFailed;
     return record.info.interfaceAddress;
 }
 
 int32_t FetchChallenge(QuexContext* context, const uint8_t* mac, uint8_t* challengeBlock) {
     if (context == nullptr || mac == nullptr || challengeBlock == nullptr || IsWildcard(mac))
-        return -1;
+        return kExchangeFailed;
 
     QuexDeviceRecord record;
-    if (!InitDeviceRecord(context, &record)) return -1;
-    if (QueryDevice(context, mac, &record) != 0) return -1;
+    if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
+    if (QueryDevice(context, mac, &record) != kExchangeOk) return kExchangeFailed;
     if ((record.info.presentFields & kPresentChallenge) != 0 &&
         record.info.challengeLength == sizeof record.info.challenge) {
         challengeBlock[0] = record.info.challengeLength;
         std::memcpy(challengeBlock + 1, record.info.challenge, sizeof record.info.challenge);
     }
-    return 0;
+    return kExchangeOk;
 }
 
 int32_t RebootDevice(QuexContext* context, const uint8_t* mac, const char* password) {
-    if (mac == nullptr) return -1;
+    if (mac == nullptr) return kExchangeFailed;
     RequestShape shape{RebootRequest, RebootResponse, {}, kMacSize};
     std::memcpy(shape.body, mac, kMacSize);
     return RunConfigurationRequest(context, mac, password, shape);
@@ -241,7 +241,7 @@ int32_t RebootDevice(QuexContext* context, const uint8_t* mac, const char* passw
 
 int32_t SetDeviceNetwork(QuexContext* context, const uint8_t* mac, uint32_t ipAddress,
                          uint32_t subnetMask, uint32_t gateway, const char* password) {
-    if (mac == nullptr) return -1;
+    if (mac == nullptr) return kExchangeFailed;
     // The three addresses are already in network order: copied as they are.
     RequestShape shape{SetNetworkRequest, SetNetworkResponse, {}, 12 + kMacSize};
     std::memcpy(shape.body, &ipAddress, 4);
@@ -252,7 +252,7 @@ int32_t SetDeviceNetwork(QuexContext* context, const uint8_t* mac, uint32_t ipAd
 }
 
 int32_t SetDeviceDhcp(QuexContext* context, const uint8_t* mac, int32_t dhcp, const char* password) {
-    if (mac == nullptr) return -1;
+    if (mac == nullptr) return kExchangeFailed;
     RequestShape shape{SetDhcpRequest, SetDhcpResponse, {}, 1 + kMacSize};
     shape.body[0] = static_cast<uint8_t>(dhcp & 0xFF);
     std::memcpy(shape.body + 1, mac, kMacSize);

@@ -100,9 +100,9 @@ void ClearResults(QuexContext* context) {
 }
 
 int32_t StartSearchWorker(QuexContext* context) {
-    if (context->searchRunning) return -1;
+    if (context->searchRunning) return kExchangeFailed;
     // A target that could not be retained would make a search nobody hears of.
-    if (!HasNotificationTarget(context)) return -1;
+    if (!HasNotificationTarget(context)) return kExchangeFailed;
     context->searchRunning = 1;
     ClearResults(context);
     // Cleared here by the starting thread, never by the worker: a stale stop must not cut this search short, nor a stop issued right after the start be lost.
@@ -120,10 +120,10 @@ int32_t StartSearchWorker(QuexContext* context) {
         delete thread;
         context->searchRunning = 0;
         ReleaseNotificationTargets(context);
-        return -1;
+        return kExchangeFailed;
     }
     context->searchThread = thread;
-    return 0;
+    return kExchangeOk;
 }
 
 void SearchWorker(QuexContext* context) {
@@ -171,14 +171,14 @@ void StopSearchWorker(QuexContext* context) {
 }
 
 int32_t RunSyncSearch(QuexContext* context, uint32_t quietMs, uint32_t maxMs) {
-    if (context->searchRunning) return -1;
+    if (context->searchRunning) return kExchangeFailed;
     if (quietMs == 0 || maxMs == 0 ||
         (quietMs == platform::kInfinite && maxMs == platform::kInfinite))
-        return -1;
+        return kExchangeFailed;
     context->quietTime = static_cast<int64_t>(quietMs) * -10000;
     SetNotification(context, RearmQuietTimer, QUEX_NO_WINDOW, 0, QUEX_NO_EVENT, 0);
     DiscardTimerFiring(context);
-    if (StartSearchWorker(context) != 0) return -1;
+    if (StartSearchWorker(context) != kExchangeOk) return kExchangeFailed;
     // First armed by the first answer: when none comes, the whole maximum time passes.
     context->searchTimer->Wait(maxMs);
     StopSearchWorker(context);

@@ -1,24 +1,16 @@
-// Local interfaces and the per-interface UDP sockets.
+// Local interfaces, the per-interface UDP sockets, and the datagrams that
+// go out of them and come in.
 #include "quex/sockets.h"
 
-#include <atomic>
 #include <new>
 #include <vector>
+
+#include "quex/codec.h"
+#include "quex/test_seams.h"
 
 namespace quex {
 
 namespace {
-
-std::atomic<int32_t> g_failAtOpen{0};
-
-// True when this call is the one the test hook asked to fail.
-bool InjectedFailureDue() {
-    int32_t left = g_failAtOpen.load();
-    while (left > 0) {
-        if (g_failAtOpen.compare_exchange_weak(left, left - 1)) return left == 1;
-    }
-    return false;
-}
 
 void* AddressItem(uint32_t address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); }
 uint32_t ItemAddress(const void* item) {
@@ -32,8 +24,6 @@ struct ListOwner {
 };
 
 }  // namespace
-
-void InjectSocketFailure(int32_t nth) { g_failAtOpen.store(nth > 0 ? nth : 0); }
 
 int32_t EnumerateLocalAddresses(GuardedList* addresses) {
     if (addresses == nullptr) return 0;
@@ -50,7 +40,7 @@ SocketHandle OpenInterfaceSocket(const QuexContext* context, uint32_t localAddre
     if (context == nullptr) return platform::kInvalidSocket;
     const SocketHandle socket = platform::UdpSocketOpen();
     if (socket == platform::kInvalidSocket) return platform::kInvalidSocket;
-    const bool configured = !InjectedFailureDue() && platform::SocketBind(socket, localAddress, 0) &&
+    const bool configured = !SocketSetupFaultDue() && platform::SocketBind(socket, localAddress, 0) &&
                             platform::SocketSetMulticastInterface(socket, localAddress) &&
                             platform::SocketSetMulticastTtl(socket, context->multicastTtl) &&
                             platform::SocketSetNonBlocking(socket);
@@ -87,12 +77,12 @@ int32_t OpenAllInterfaceSockets(const QuexContext* context, SocketHandle** socke
 int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count,
                     const void* data, size_t length) {
     if (context == nullptr || sockets == nullptr || data == nullptr || count <= 0 || length == 0)
-        return -1;
+        return kExchangeFailed;
     // Every socket sends once; a failed send counts -1 and does not stop the others.
     int64_t total = 0;
     for (int32_t i = 0; i < count; ++i)
         total += platform::SocketSendTo(sockets[i], data, length, context->multicastGroup, context->port);
-    return total == static_cast<int64_t>(count) * static_cast<int64_t>(length) ? 0 : -1;
+    return total == static_cast<int64_t>(count) * static_cast<int64_t>(length) ? kExchangeOk : kExchangeFailed;
 }
 
 void CloseInterfaceSockets(SocketHandle* sockets, int32_t count) {
@@ -101,6 +91,27 @@ void CloseInterfaceSockets(SocketHandle* sockets, int32_t count) {
         if (sockets[i] != platform::kInvalidSocket) platform::SocketClose(sockets[i]);
     }
     delete[] sockets;
+}
+
+int32_t SendDiscoveryRequest(const QuexContext* context, const SocketHandle* sockets, int32_t count,
+                             const uint8_t* targetMac) {
+    if (context == nullptr || targetMac == nullptr) return kExchangeFailed;
+    uint8_t request[kDiscoveryRequestSize];
+    BuildDiscoveryRequest(context, targetMac, request);
+    return SendToGroup(context, sockets, count, request, sizeof request);
+}
+
+int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_t expectedType,
+                        const uint8_t* targetMac, QuexDeviceRecord* record) {
+    if (context == nullptr || targetMac == nullptr || record == nullptr) return kExchangeFailed;
+    uint8_t buffer[kReceiveBufferSize] = {};
+    const int received = platform::SocketReceive(socket, buffer, sizeof buffer);
+    if (CheckResponse(context, buffer, received, expectedType, targetMac, record) != kExchangeOk)
+        return kExchangeFailed;
+    uint32_t local = 0;
+    if (!platform::SocketLocalAddress(socket, &local)) return kExchangeFailed;
+    record->info.interfaceAddress = local;
+    return kExchangeOk;
 }
 
 }  // namespace quex

@@ -1,4 +1,5 @@
-// Local interfaces and the per-interface UDP sockets.
+// Local interfaces, the per-interface UDP sockets, and the datagrams that
+// go out of them and come in: every socket read and write of the library.
 #pragma once
 
 #include <cstddef>
@@ -6,6 +7,7 @@
 
 #include "platform/net.h"
 #include "quex/context.h"
+#include "quex/device_record.h"
 #include "quex/guarded_list.h"
 
 namespace quex {
@@ -19,14 +21,20 @@ SocketHandle OpenInterfaceSocket(const QuexContext* context, uint32_t localAddre
 // One socket per local address, all or none: the count (array stored in
 // *sockets, made with new[] and released with CloseInterfaceSockets), or 0.
 int32_t OpenAllInterfaceSockets(const QuexContext* context, SocketHandle** sockets);
-// 0 when every socket sent all bytes, else -1.
+// kExchangeOk when every socket sent all bytes, else kExchangeFailed.
 int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count,
                     const void* data, size_t length);
 void CloseInterfaceSockets(SocketHandle* sockets, int32_t count);
 
-// Test hook: the nth OpenInterfaceSocket call from now on (1 = the next one)
-// fails after its socket was created, as a failed bind would; 0 disarms.
-void InjectSocketFailure(int32_t nth);
+// Builds the discovery request for targetMac and sends it once on every
+// socket; SendToGroup's result (callers do not act on it).
+int32_t SendDiscoveryRequest(const QuexContext* context, const SocketHandle* sockets, int32_t count,
+                             const uint8_t* targetMac);
+// Reads one datagram from the socket and checks it (CheckResponse):
+// kExchangeOk when it was the awaited reply, its receiving interface then in
+// interfaceAddress; kExchangeFailed for nothing waiting or a refused datagram.
+int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_t expectedType,
+                        const uint8_t* targetMac, QuexDeviceRecord* record);
 
 // Most sockets one wait watches; answers on further sockets are never read.
 constexpr int32_t kMaxWatchedSockets = 64;

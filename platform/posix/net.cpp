@@ -10,7 +10,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -137,12 +136,6 @@ int SocketReceive(SocketHandle socket, void* buffer, size_t capacity) {
     return received > INT_MAX ? INT_MAX : static_cast<int>(received);
 }
 
-static uint64_t NowMs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-}
-
 // poll, never select: select cannot watch descriptors numbered 1024 or more.
 int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, bool* ready,
                  Waitable wake, bool* woken) {
@@ -165,12 +158,12 @@ int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, 
     if (withWake) fds[count] = pollfd{static_cast<int>(wake), POLLIN, 0};
 
     const bool forever = timeoutMs == kInfinite;
-    const uint64_t deadline = forever ? 0 : NowMs() + timeoutMs;
+    const uint64_t deadline = forever ? 0 : MonotonicMs() + timeoutMs;
     int result;
     for (;;) {
         int waitMs = -1;
         if (!forever) {
-            const uint64_t now = NowMs();
+            const uint64_t now = MonotonicMs();
             const uint64_t left = deadline > now ? deadline - now : 0;
             waitMs = static_cast<int>(std::min<uint64_t>(left, INT_MAX));
         }

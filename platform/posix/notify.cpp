@@ -1,5 +1,5 @@
 // POSIX notification targets: the "window" is a socket descriptor that
-// receives QuexWindowMessage records, the event is an eventfd. The library
+// receives NotifyWindowMessage records, the event is an eventfd. The library
 // works on duplicates so that a descriptor number the caller closes (and the
 // system hands out again) is never written to.
 #include "platform/notify.h"
@@ -23,24 +23,24 @@ void CloseDescriptor(int fd) {
 
 }  // namespace
 
-bool WindowExists(QuexWindow window) {
+bool WindowExists(NotifyWindow window) {
     if (window < 0) return false;
     int type = 0;
     socklen_t length = sizeof type;
     return getsockopt(window, SOL_SOCKET, SO_TYPE, &type, &length) == 0;
 }
 
-QuexWindow WindowRetain(QuexWindow window) {
-    if (!WindowExists(window)) return QUEX_NO_WINDOW;
+NotifyWindow WindowRetain(NotifyWindow window) {
+    if (!WindowExists(window)) return kNoWindow;
     const int copy = Duplicate(window);
-    return copy < 0 ? QUEX_NO_WINDOW : copy;
+    return copy < 0 ? kNoWindow : copy;
 }
 
-void WindowRelease(QuexWindow window) { CloseDescriptor(window); }
+void WindowRelease(NotifyWindow window) { CloseDescriptor(window); }
 
-bool WindowPost(QuexWindow window, uint32_t message, uint64_t wParam, uint64_t lParam) {
+bool WindowPost(NotifyWindow window, uint32_t message, uint64_t wParam, uint64_t lParam) {
     if (window < 0) return false;
-    QuexWindowMessage record{};
+    PostedMessage record{};
     record.message = message;
     record.wParam = wParam;
     record.lParam = lParam;
@@ -54,16 +54,16 @@ bool WindowPost(QuexWindow window, uint32_t message, uint64_t wParam, uint64_t l
     }
 }
 
-bool EventGiven(QuexEvent event) { return event >= 0; }
+bool EventGiven(NotifyEvent event) { return event >= 0; }
 
-QuexEvent EventRetain(QuexEvent event) {
+NotifyEvent EventRetain(NotifyEvent event) {
     const int copy = Duplicate(event);
-    return copy < 0 ? QUEX_NO_EVENT : copy;
+    return copy < 0 ? kNoEvent : copy;
 }
 
-void EventRelease(QuexEvent event) { CloseDescriptor(event); }
+void EventRelease(NotifyEvent event) { CloseDescriptor(event); }
 
-bool EventSignal(QuexEvent event) {
+bool EventSignal(NotifyEvent event) {
     if (event < 0) return false;
     const uint64_t one = 1;
     for (;;) {

@@ -9,34 +9,34 @@
 
 namespace platform {
 
-bool WindowExists(QuexWindow window) { return window != QUEX_NO_WINDOW && IsWindow(window) != 0; }
+bool WindowExists(NotifyWindow window) { return window != kNoWindow && IsWindow(window) != 0; }
 
 // A window handle cannot be duplicated; IsWindow before every post is the
 // check that a destroyed window is skipped.
-QuexWindow WindowRetain(QuexWindow window) { return WindowExists(window) ? window : QUEX_NO_WINDOW; }
+NotifyWindow WindowRetain(NotifyWindow window) { return WindowExists(window) ? window : kNoWindow; }
 
-void WindowRelease(QuexWindow) {}
+void WindowRelease(NotifyWindow) {}
 
-bool WindowPost(QuexWindow window, uint32_t message, uint64_t wParam, uint64_t lParam) {
+bool WindowPost(NotifyWindow window, uint32_t message, uint64_t wParam, uint64_t lParam) {
     if (!WindowExists(window)) return false;
     // Posted, never sent: the window's thread handles it later.
     return PostMessageA(window, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam)) != 0;
 }
 
-bool EventGiven(QuexEvent event) { return event != QUEX_NO_EVENT; }
+bool EventGiven(NotifyEvent event) { return event != kNoEvent; }
 
-QuexEvent EventRetain(QuexEvent event) {
-    if (event == QUEX_NO_EVENT) return QUEX_NO_EVENT;
+NotifyEvent EventRetain(NotifyEvent event) {
+    if (event == kNoEvent) return kNoEvent;
     HANDLE copy = nullptr;
     const HANDLE self = GetCurrentProcess();
-    if (!DuplicateHandle(self, event, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) return QUEX_NO_EVENT;
+    if (!DuplicateHandle(self, event, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) return kNoEvent;
     return copy;
 }
 
-void EventRelease(QuexEvent event) {
-    if (event != QUEX_NO_EVENT) CloseHandle(event);
+void EventRelease(NotifyEvent event) {
+    if (event != kNoEvent) CloseHandle(event);
 }
 
-bool EventSignal(QuexEvent event) { return event != QUEX_NO_EVENT && SetEvent(event) != 0; }
+bool EventSignal(NotifyEvent event) { return event != kNoEvent && SetEvent(event) != 0; }
 
 }  // namespace platform

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "quex/quex.h"
+#include <quex/quex.h>
 #include "quex/sockets.h"
 #include "tests/support/netns_guard.h"
 #include "tests/support/simulator.h"

@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "quex/quex.h"
+#include <quex/quex.h>
 #include "tests/support/netns_guard.h"
 #include "tests/support/simulator.h"
 

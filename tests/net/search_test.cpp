@@ -24,9 +24,10 @@
 #include <vector>
 
 #include "quex/context.h"
-#include "quex/quex.h"
+#include <quex/quex.h>
 #include "quex/sockets.h"
 #include "tests/support/netns_guard.h"
+#include "tests/support/socket_fault.h"
 #include "tests/support/simulator.h"
 
 namespace {

@@ -23,6 +23,7 @@
 #include "quex/device_record.h"
 #include "quex/sockets.h"
 #include "tests/support/netns_guard.h"
+#include "tests/support/socket_fault.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ uint32_t LocalAddress(int fd) {
 // A reply of exactly `size` bytes: header, the MAC field, unrecognised filler.
 Bytes ReplyOfSize(size_t size, const uint8_t* mac = kMac) {
     Bytes datagram(size, 0);
-    quex::WriteHeader(datagram.data(), quex::kMagicTelq, quex::DiscoveryResponse,
+    quex::WriteHeader(datagram.data(), QUEX_MAGIC_TELQ, quex::DiscoveryResponse,
                       static_cast<uint16_t>(size - quex::kHeaderSize));
     size_t at = quex::kHeaderSize;
     datagram[at++] = quex::MacAddress;
@@ -81,7 +82,7 @@ class Sockets : public ::testing::Test {
 protected:
     void SetUp() override {
         KELVO_REQUIRE_PRIVATE_NETWORK();
-        context.magic = quex::kMagicTelq;
+        context.magic = QUEX_MAGIC_TELQ;
         context.vendorGuid = kToolGuid;
         context.multicastTtl = 64;
         context.multicastGroup = Ip("224.0.5.128");

@@ -30,7 +30,7 @@ struct TestContext : QuexContext {
 // A reply under construction: header then fields; Buffer() lays it into a
 // cleared 1456-byte receive buffer.
 struct Reply {
-    uint32_t magic = quex::kMagicTelq;
+    uint32_t magic = QUEX_MAGIC_TELQ;
     uint16_t type = quex::DiscoveryResponse;
     Bytes payload;
 
@@ -72,14 +72,14 @@ protected:
         for (size_t i = 0; i < sizeof expected; ++i) ASSERT_EQ(a[i], b[i]) << "record byte " << i;
     }
 
-    TestContext context{quex::kMagicTelq, kToolGuid};
+    TestContext context{QUEX_MAGIC_TELQ, kToolGuid};
     quex::QuexDeviceRecord record;
 };
 
 // --- the discovery request ---------------------------------------------
 
 TEST(DiscoveryRequest, MorvForEveryDeviceByteForByte) {
-    const TestContext context(quex::kMagicMorv, kMorvGuid);
+    const TestContext context(QUEX_MAGIC_MORV, kMorvGuid);
     uint8_t out[40];
     std::memset(out, 0xEE, sizeof out);
     quex::BuildDiscoveryRequest(&context, quex::kBroadcastMac, out);
@@ -91,7 +91,7 @@ TEST(DiscoveryRequest, MorvForEveryDeviceByteForByte) {
 }
 
 TEST(DiscoveryRequest, TelqWithToolGuidForOneDevice) {
-    const TestContext context(quex::kMagicTelq, kToolGuid);
+    const TestContext context(QUEX_MAGIC_TELQ, kToolGuid);
     uint8_t out[36];
     quex::BuildDiscoveryRequest(&context, kMac, out);
     const uint8_t expected[36] = {0x54, 0x45, 0x4C, 0x51, 0x00, 0x01, 0x00, 0x1C, 0x02, 0xC0, 0xDE, 0x25,
@@ -175,10 +175,10 @@ TEST_F(Codec, HeaderMustMatchContextAndExpectedType) {
     reply.type = quex::SetNetworkResponse;  // right MAC, wrong type
     EXPECT_FALSE(Decode(reply, -1, quex::DiscoveryResponse));
     reply.type = quex::DiscoveryResponse;
-    reply.magic = quex::kMagicHapf;
+    reply.magic = QUEX_MAGIC_HAPF;
     EXPECT_FALSE(Decode(reply));
     EXPECT_EQ(0u, record.info.presentFields);
-    reply.magic = quex::kMagicTelq;
+    reply.magic = QUEX_MAGIC_TELQ;
     EXPECT_TRUE(Decode(reply));
 
     const Bytes buffer = reply.Buffer();
@@ -378,7 +378,7 @@ TEST_F(Codec, NumberWidthsAndNarrowing) {
 
     uint32_t number = 0;
     const uint8_t field[] = {quex::Version, 4, 0x89, 0xAB, 0xCD, 0xEF};
-    EXPECT_TRUE(quex::DecodeNumberField(field, &number));
+    EXPECT_TRUE(quex::DecodeNumberField(quex::WireReader(field, sizeof field), &number));
     EXPECT_EQ(0x89ABCDEFu, number);
 }
 
@@ -425,7 +425,8 @@ TEST_F(Codec, AddressesAreExactlyFourBytes) {
 }
 
 TEST(FieldDecoders, BytesFieldLimit) {
-    const uint8_t field[] = {24, 3, 7, 8, 9};
+    const uint8_t bytes[] = {24, 3, 7, 8, 9};
+    const quex::WireReader field(bytes, sizeof bytes);
     uint8_t out[3] = {};
     uint8_t limit = 0;
     EXPECT_FALSE(quex::DecodeBytesField(field, out, &limit));
@@ -437,7 +438,7 @@ TEST(FieldDecoders, BytesFieldLimit) {
     EXPECT_EQ(0, out[2]);
     EXPECT_FALSE(quex::DecodeBytesField(field, out, nullptr));
     EXPECT_FALSE(quex::DecodeTextField(field, nullptr));
-    EXPECT_FALSE(quex::DecodeMacField(nullptr, out));
+    EXPECT_FALSE(quex::DecodeMacField(quex::WireReader(), out));
 }
 
 // --- acceptance of a received datagram ------------------------------------

@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "app/console.h"
+#include "app/device_listing.h"
 #include "app/device_location.h"
 #include "app/network_settings.h"
-#include "quex/quex.h"
+#include <quex/quex.h>
 
 namespace {
 

@@ -34,23 +34,23 @@ struct TestContext : QuexContext {
 };
 
 TEST(DeviceRecordTest, PresetImageByteForByte) {
-    const TestContext context(kMagicHapf);
+    const TestContext context(QUEX_MAGIC_HAPF);
     QuexDeviceRecord record;
     std::memset(&record, 0xCD, sizeof record);
     ASSERT_TRUE(InitDeviceRecord(&context, &record));
-    EXPECT_EQ(Bytes(record), ExpectedPreset(kMagicHapf));
+    EXPECT_EQ(Bytes(record), ExpectedPreset(QUEX_MAGIC_HAPF));
     EXPECT_EQ(record.info.size, 852u);
     EXPECT_EQ(record.info.version, 0x0200u);
     EXPECT_EQ(record.info.magic, 0x48415046u);  // "HAPF", host order
 
     QuexDeviceRecord* heap = NewDeviceRecord(&context);
     ASSERT_NE(heap, nullptr);
-    EXPECT_EQ(Bytes(*heap), ExpectedPreset(kMagicHapf));
+    EXPECT_EQ(Bytes(*heap), ExpectedPreset(QUEX_MAGIC_HAPF));
     DeleteDeviceRecord(heap);
 }
 
 TEST(DeviceRecordTest, ResetLeavesNoTraceOfAReply) {
-    const TestContext context(kMagicMorv);
+    const TestContext context(QUEX_MAGIC_MORV);
     QuexDeviceRecord record;
     ASSERT_TRUE(InitDeviceRecord(&context, &record));
     // As a decoded reply with a result block would leave it.
@@ -70,11 +70,11 @@ TEST(DeviceRecordTest, ResetLeavesNoTraceOfAReply) {
     std::strcpy(record.resultMessage, "wrong password");
 
     ResetDeviceRecord(&context, &record);
-    EXPECT_EQ(Bytes(record), ExpectedPreset(kMagicMorv));
+    EXPECT_EQ(Bytes(record), ExpectedPreset(QUEX_MAGIC_MORV));
 }
 
 TEST(DeviceRecordTest, MissingArgumentsDoNothing) {
-    const TestContext context(kMagicTelq);
+    const TestContext context(QUEX_MAGIC_TELQ);
     QuexDeviceRecord record;
     std::memset(&record, 0xCD, sizeof record);
     EXPECT_FALSE(InitDeviceRecord(nullptr, &record));

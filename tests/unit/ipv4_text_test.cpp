@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/net.h"
+#include "platform/ipv4_text.h"
 
 namespace {
 

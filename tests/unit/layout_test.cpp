@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "quex/quex.h"
+#include <quex/quex.h>
 
 extern "C" {
 size_t LayoutCDeviceInfoSize(void);

@@ -3,7 +3,7 @@
 #include <stddef.h>
 #include <string.h>
 
-#include "quex/quex.h"
+#include <quex/quex.h>
 
 _Static_assert(sizeof(QuexDeviceInfo) == 852, "QuexDeviceInfo is 852 bytes in C");
 _Static_assert(offsetof(QuexDeviceInfo, macAddress) == 56, "macAddress");

@@ -167,7 +167,7 @@ TEST(WindowTest, ExistsOnlyForOpenSockets) {
     const int event = eventfd(0, EFD_CLOEXEC);
     EXPECT_FALSE(WindowExists(event));
     close(event);
-    EXPECT_FALSE(WindowExists(QUEX_NO_WINDOW));
+    EXPECT_FALSE(WindowExists(kNoWindow));
     const int closed = pair.window();
     pair.CloseWindow();
     EXPECT_FALSE(WindowExists(closed));
@@ -175,20 +175,20 @@ TEST(WindowTest, ExistsOnlyForOpenSockets) {
 
 TEST(WindowTest, RetainedCopyPostsOneRecordAfterTheCallerClosedItsNumber) {
     Pair pair(SOCK_DGRAM);
-    const QuexWindow retained = WindowRetain(pair.window());
-    ASSERT_NE(retained, QUEX_NO_WINDOW);
+    const NotifyWindow retained = WindowRetain(pair.window());
+    ASSERT_NE(retained, kNoWindow);
     EXPECT_NE(retained, pair.window());
     EXPECT_NE(fcntl(retained, F_GETFD) & FD_CLOEXEC, 0);
     pair.CloseWindow();
     ASSERT_TRUE(WindowPost(retained, 0x8001, 0, 0x1122334455667788ull));
-    QuexWindowMessage record;
+    PostedMessage record;
     ASSERT_EQ(recv(pair.reader(), &record, sizeof record + 8, MSG_DONTWAIT), ssize_t(sizeof record));
     EXPECT_EQ(record.message, 0x8001u);
     EXPECT_EQ(record.reserved, 0u);
     EXPECT_EQ(record.wParam, 0u);
     EXPECT_EQ(record.lParam, 0x1122334455667788ull);
     WindowRelease(retained);
-    EXPECT_EQ(WindowRetain(QUEX_NO_WINDOW), QUEX_NO_WINDOW);
+    EXPECT_EQ(WindowRetain(kNoWindow), kNoWindow);
 }
 
 // A gone reader must be skipped quietly: SIGPIPE would end this process.
@@ -205,7 +205,7 @@ TEST(WindowTest, FullQueueNeverBlocks) {
     int posted = 0;
     while (posted < 100000 && WindowPost(pair.window(), 1, 0, posted)) ++posted;
     EXPECT_LT(posted, 100000);  // stopped at a full queue instead of blocking
-    QuexWindowMessage record;
+    PostedMessage record;
     ASSERT_EQ(recv(pair.reader(), &record, sizeof record, 0), ssize_t(sizeof record));
     EXPECT_EQ(record.lParam, 0u);  // queued in order
     EXPECT_TRUE(WindowPost(pair.window(), 1, 0, 7));
@@ -214,8 +214,8 @@ TEST(WindowTest, FullQueueNeverBlocks) {
 TEST(NotifyEventTest, RetainedCopySignalsTheCallersEventfd) {
     const int event = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     ASSERT_GE(event, 0);
-    const QuexEvent retained = EventRetain(event);
-    ASSERT_NE(retained, QUEX_NO_EVENT);
+    const NotifyEvent retained = EventRetain(event);
+    ASSERT_NE(retained, kNoEvent);
     EXPECT_NE(retained, event);
     EXPECT_TRUE(EventSignal(retained));
     EXPECT_TRUE(EventSignal(retained));
@@ -224,8 +224,8 @@ TEST(NotifyEventTest, RetainedCopySignalsTheCallersEventfd) {
     EXPECT_EQ(value, 2u);  // one added per notification
     EventRelease(retained);
     close(event);
-    EXPECT_EQ(EventRetain(QUEX_NO_EVENT), QUEX_NO_EVENT);
-    EXPECT_FALSE(EventSignal(QUEX_NO_EVENT));
+    EXPECT_EQ(EventRetain(kNoEvent), kNoEvent);
+    EXPECT_FALSE(EventSignal(kNoEvent));
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include "quex/context.h"
 #include "quex/device_record.h"
 #include "quex/guarded_list.h"
-#include "quex/quex.h"
+#include <quex/quex.h>
 
 namespace {
 
@@ -80,7 +80,7 @@ void ExpectAllRefuse(QuexHandle handle) {
 // Must stay the first test of this binary: the closed handle's address has
 // not been handed to a new context yet.
 TEST(QuexHandleTest, ClosedAndDoublyClosedHandlesAreRefusedEverywhere) {
-    QuexHandle handle = QUEXOpen(kMagicTelq, &kTelqGuid);
+    QuexHandle handle = QUEXOpen(QUEX_MAGIC_TELQ, &kTelqGuid);
     ASSERT_NE(handle, nullptr);
     const int32_t openCount = ListCount(HandleRegistry());
     EXPECT_EQ(QUEXClose(handle), 0);
@@ -100,13 +100,13 @@ TEST(QuexHandleTest, NullAndForgedHandlesAreRefusedEverywhere) {
 
 TEST(QuexHandleTest, OpenRefusesZeroMagicAndNullGuid) {
     EXPECT_EQ(QUEXOpen(0, &kTelqGuid), nullptr);
-    EXPECT_EQ(QUEXOpen(kMagicTelq, nullptr), nullptr);
+    EXPECT_EQ(QUEXOpen(QUEX_MAGIC_TELQ, nullptr), nullptr);
     EXPECT_EQ(QUEXOpenByGuid(nullptr), nullptr);
 }
 
 TEST(QuexHandleTest, FreshHandleHasDefaults) {
     const QuexGuid guid = {0x01020304, 0x0506, 0x0708, {9, 10, 11, 12, 13, 14, 15, 16}};
-    QuexHandle handle = QUEXOpen(MakeMagic('A', 'B', 'C', 'D'), &guid);
+    QuexHandle handle = QUEXOpen(0x41424344u /* "ABCD" */, &guid);
     ASSERT_NE(handle, nullptr);
     QuexContext* context = LookupContext(handle);
     ASSERT_EQ(context, handle);
@@ -158,8 +158,8 @@ TEST(QuexHandleTest, OpenByGuidChoosesMagic) {
 }
 
 TEST(QuexHandleTest, HandlesAreIndependent) {
-    QuexHandle a = QUEXOpen(kMagicTelq, &kTelqGuid);
-    QuexHandle b = QUEXOpen(kMagicHapf, &kTelqGuid);
+    QuexHandle a = QUEXOpen(QUEX_MAGIC_TELQ, &kTelqGuid);
+    QuexHandle b = QUEXOpen(QUEX_MAGIC_HAPF, &kTelqGuid);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_NE(a, b);
@@ -173,7 +173,7 @@ TEST(QuexHandleTest, HandlesAreIndependent) {
 }
 
 TEST(QuexHandleTest, CloseReleasesAHeldNotificationTarget) {
-    QuexHandle handle = QUEXOpen(kMagicTelq, &kTelqGuid);
+    QuexHandle handle = QUEXOpen(QUEX_MAGIC_TELQ, &kTelqGuid);
     ASSERT_NE(handle, nullptr);
     Targets targets;
     QuexContext* context = LookupContext(handle);
@@ -194,7 +194,7 @@ TEST(QuexHandleTest, CloseReleasesAHeldNotificationTarget) {
 class LastErrorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        handle_ = QUEXOpen(kMagicTelq, &kTelqGuid);
+        handle_ = QUEXOpen(QUEX_MAGIC_TELQ, &kTelqGuid);
         ASSERT_NE(handle_, nullptr);
         context_ = LookupContext(handle_);
     }
@@ -346,7 +346,7 @@ TEST_F(SearchResultsTest, CapacityAndArrivalOrder) {
     EXPECT_EQ(QUEXGetSearchResultCount(handle_), 2);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(out[i].size, 852u);
-        EXPECT_EQ(out[i].magic, kMagicTelq);
+        EXPECT_EQ(out[i].magic, QUEX_MAGIC_TELQ);
         EXPECT_EQ(out[i].macAddress[5], i);
         EXPECT_EQ(out[i].auxNumber, 1000 + i);
         EXPECT_STREQ(out[i].modelName, ("model-" + std::to_string(i)).c_str());
@@ -382,7 +382,7 @@ TEST_F(SearchResultsTest, CloseFreesWaitingRecords) {
     QuexHandle handle = handle_;
     EXPECT_EQ(QUEXClose(handle), 0);
     EXPECT_EQ(QUEXGetSearchResultCount(handle), -1);
-    handle_ = QUEXOpen(kMagicTelq, &kTelqGuid);  // for TearDown
+    handle_ = QUEXOpen(QUEX_MAGIC_TELQ, &kTelqGuid);  // for TearDown
     ASSERT_NE(handle_, nullptr);
     context_ = LookupContext(handle_);
 }

@@ -11,7 +11,7 @@
 
 #include "quex/context.h"
 #include "quex/device_record.h"
-#include "quex/quex.h"
+#include <quex/quex.h>
 #include "quex/result_index.h"
 #include "quex/search.h"
 
@@ -28,7 +28,7 @@ void MacOf(uint32_t i, uint8_t* mac) {
 class ResultIndexTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        handle_ = QUEXOpen(quex::kMagicTelq, &kVendor);
+        handle_ = QUEXOpen(QUEX_MAGIC_TELQ, &kVendor);
         ASSERT_NE(handle_, nullptr);
         ASSERT_NE(handle_->resultIndex, nullptr);
     }
@@ -108,7 +108,7 @@ TEST_F(ResultIndexTest, ClearResultsEmptiesTheIndexToo) {
 
 TEST_F(ResultIndexTest, ClosingAHandleWithWaitingRecordsFreesThemAndItsIndex) {
     // Under the sanitizers a record or index left behind is reported as a leak.
-    QuexHandle other = QUEXOpen(quex::kMagicTelq, &kVendor);
+    QuexHandle other = QUEXOpen(QUEX_MAGIC_TELQ, &kVendor);
     ASSERT_NE(other, nullptr);
     for (uint32_t i = 0; i < 10; ++i) {
         quex::QuexDeviceRecord* record = quex::NewDeviceRecord(other);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "quex/quex.h"
+#include <quex/quex.h>
 #include "tests/win32/wine_support.h"
 
 namespace {

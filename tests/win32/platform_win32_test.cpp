@@ -18,6 +18,7 @@
 #include "platform/file.h"
 #include "platform/ftp.h"
 #include "platform/md5.h"
+#include "platform/ipv4_text.h"
 #include "platform/net.h"
 #include "platform/notify.h"
 #include "platform/startup.h"

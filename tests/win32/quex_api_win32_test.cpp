@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "quex/quex.h"
+#include <quex/quex.h>
 #include "tests/win32/wine_support.h"
 
 namespace {

@@ -3,15 +3,19 @@
  *
  * Seventeen entry points over an opaque handle. Every function checks its
  * handle and arguments first and reports by its return value:
- *   0    success
- *  -1    bad handle, bad argument or internal failure (never stored as last error)
- *  -2    the device did not answer in time
- *   N    a count (searches, result retrieval) or the device's own result code
- *        (configuration requests, 1..255).
+ *   QUEX_OK         0  success
+ *   QUEX_FAILED    -1  bad handle, bad argument or internal failure
+ *                      (never stored as last error)
+ *   QUEX_TIMED_OUT -2  the device did not answer in time
+ *   N                  a count (searches, result retrieval) or the device's own
+ *                      result code (configuration requests, 1..255).
  * No C++ exception ever leaves the library.
  *
  * Addresses (IPv4, subnet masks, gateways) are 32-bit values in network byte
  * order. MAC addresses are 6 bytes in wire order.
+ *
+ * Windows: callers of quex.dll include this header as it is (the functions are
+ * imported); callers that link the static library define QUEX_STATICLIB first.
  */
 #ifndef QUEX_QUEX_H
 #define QUEX_QUEX_H
@@ -24,15 +28,33 @@
 #include <windows.h>
 #endif
 
+/* The library's version; the shared library's SONAME carries the major. */
+#define QUEX_VERSION_MAJOR 1
+#define QUEX_VERSION_MINOR 3
+#define QUEX_VERSION_PATCH 13
+
 #if defined(_WIN32)
 #  if defined(QUEX_BUILDING)
 #    define QUEX_API __declspec(dllexport)
-#  else
+#  elif defined(QUEX_STATICLIB)
 #    define QUEX_API
+#  else
+#    define QUEX_API __declspec(dllimport)
 #  endif
 #else
 #  define QUEX_API __attribute__((visibility("default")))
 #endif
+
+/* Results shared by every entry point (see above). */
+#define QUEX_OK 0
+#define QUEX_FAILED (-1)
+#define QUEX_TIMED_OUT (-2)
+
+/* Packet magics: four letters, the first in the most significant byte, sent
+ * big-endian so that the letters stand in order on the wire. */
+#define QUEX_MAGIC_TELQ 0x54454C51u /* "TELQ" */
+#define QUEX_MAGIC_HAPF 0x48415046u /* "HAPF" */
+#define QUEX_MAGIC_MORV 0x4D4F5256u /* "MORV" */
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,0 +1,59 @@
+// /discover: one search per magic, one table of every device that answered.
+#include "app/device_listing.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/console.h"
+#include "app/device_search.h"
+#include "app/exit_status.h"
+#include "platform/ipv4_text.h"
+
+namespace kelvo {
+
+namespace {
+
+const char kTableRule[] = "-----------------+-------------------+------------------------------";
+
+void PrintRow(const QuexDeviceInfo& device) {
+    const std::string address = platform::FormatIPv4(device.ipAddress);
+    const uint8_t* m = device.macAddress;
+    char mac[18];
+    std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X:%02X:%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+    const int modelLength = static_cast<int>(strnlen(device.modelName, sizeof device.modelName));
+    OutFormat(" %15s | %17s | %.*s\n", address.c_str(), mac, modelLength, device.modelName);
+}
+
+}  // namespace
+
+int DiscoverDevices(const CommandLine& cmd) {
+    int32_t total = 0;
+    bool headerPrinted = false;
+    for (uint32_t i = 0; i < UsedMagics(cmd); ++i) {
+        QuexDeviceInfo device;
+        std::memset(&device, 0, sizeof device);
+        QuexHandle handle = QUEXOpen(cmd.magics[i], &cmd.vendorGuid);
+        if (i == 0) {
+            OutLine(kSearchingText);
+            OutLine("");
+        }
+        const int32_t found = QUEXStartSyncSearchEx(handle, kSearchQuietMs, kSearchMaxMs);
+        if (found != 0) {
+            if (!headerPrinted) {
+                OutLine(" IP Address      | MAC Address       | Model");
+                OutLine(kTableRule);
+                headerPrinted = true;
+            }
+            for (int32_t n = 0; n < found; ++n)
+                if (QUEXGetSearchResults(handle, &device, 1) != QUEX_FAILED) PrintRow(device);
+            if (found > 0) total += found;
+        }
+        QUEXClose(handle);
+    }
+    if (headerPrinted) OutLine(kTableRule);
+    OutFormat("%d device%sfound.\n", total, total == 1 ? " " : "s ");
+    return kStatusOk;
+}
+
+}  // namespace kelvo
