@@ -18,12 +18,12 @@ char** g_argv = nullptr;
 const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
 
 const char* const kOptionWords[] = {
-    "/?",   "/help",   "/discover", "/set",    "/upload",  "/mac",      "/username",
-    "/password", "/ip", "/subnet",   "/gateway", "/vendorid", "/firmware",
+    "/?",        "/help", "/discover", "/set",     "/upload",   "/mac",      "/username",
+    "/password", "/ip",   "/subnet",   "/gateway", "/vendorid", "/firmware",
 };
 
-constexpr QuexGuid kVendorGuid = {0xD4A17F3B, 0x2E8C, 0x4B61,
-                                  {0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4}};
+constexpr QuexGuid kVendorGuid = {
+    0xD4A17F3B, 0x2E8C, 0x4B61, {0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4}};
 
 bool IsOptionWord(const std::string& name) {
     for (const char* word : kOptionWords)
@@ -195,8 +195,7 @@ namespace {
 // The command word, after the form and name checks: false after a
 // rejection or the usage.
 bool ParseCommand(const ArgumentList& list, CommandLine& cmd) {
-    if (list.commandCount < 1)
-        return RejectTwoLines("The first command line parameter must be a command.");
+    if (list.commandCount < 1) return RejectTwoLines("The first command line parameter must be a command.");
 
     if (FindCommand(list, "/?") >= 0 || FindCommand(list, "/help") >= 0) {
         cmd.command = CommandHelp;
@@ -255,8 +254,10 @@ bool ParseAddresses(const ArgumentList& list, CommandLine& cmd) {
             return RejectOneLine("Please specify a mac or ip address.");
     }
 
-    return ConvertAddress(GetValue(list, "/subnet"), &cmd.subnet, "The /subnet value is not a valid subnet mask.") &&
-           ConvertAddress(GetValue(list, "/gateway"), &cmd.gateway, "The /gateway value is not a valid IP address.");
+    return ConvertAddress(GetValue(list, "/subnet"), &cmd.subnet,
+                          "The /subnet value is not a valid subnet mask.") &&
+           ConvertAddress(GetValue(list, "/gateway"), &cmd.gateway,
+                          "The /gateway value is not a valid IP address.");
 }
 
 // /password and /username, with their defaults.

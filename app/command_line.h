@@ -22,14 +22,14 @@ constexpr uint32_t kMaxFirmwarePath = 4095;  // PATH_MAX on Linux, less its NUL
 
 struct CommandLine {
     int32_t command;
-    uint8_t mac[6];          // all zero: the first device found is the target
-    uint32_t magics[2];      // first letter in the most significant byte
+    uint8_t mac[6];      // all zero: the first device found is the target
+    uint32_t magics[2];  // first letter in the most significant byte
     uint32_t magicCount;
     QuexGuid vendorGuid;
     uint8_t useDhcp;
-    uint32_t ip;             // network order
-    uint32_t subnet;         // network order
-    uint32_t gateway;        // network order
+    uint32_t ip;       // network order
+    uint32_t subnet;   // network order
+    uint32_t gateway;  // network order
     char username[kMaxUserName + 1];
     char password[kMaxPassword + 1];
     char firmwarePath[kMaxFirmwarePath + 1];  // as long as the platform allows

@@ -6,11 +6,11 @@
 
 namespace kelvo {
 
-void Out(const char* text);                  // standard output, no line end
-void OutLine(const char* text);              // standard output, line end
+void Out(const char* text);      // standard output, no line end
+void OutLine(const char* text);  // standard output, line end
 void OutFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Err(const char* text);                  // standard error, no line end
-void ErrLine(const char* text);              // standard error, line end
+void Err(const char* text);      // standard error, no line end
+void ErrLine(const char* text);  // standard error, line end
 void ErrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 void PrintBanner();

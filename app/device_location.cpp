@@ -54,7 +54,8 @@ int LocateDevice(QuexHandle& handle, QuexDeviceInfo& device, const CommandLine& 
     }
     if (status != kStatusOk) {
         OutLine("FAILED");
-        ErrLine(status == kStatusNotFound ? "ERROR: Device not found." : "ERROR: Failed to get device information. E1");
+        ErrLine(status == kStatusNotFound ? "ERROR: Device not found."
+                                          : "ERROR: Failed to get device information. E1");
     }
     return status;
 }

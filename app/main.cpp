@@ -30,7 +30,7 @@ int RunDeviceCommand(QuexHandle& handle, QuexDeviceInfo& device, CommandLine& cm
     if (cmd.command == CommandSet) {
         if (cmd.useDhcp) return SetDhcpMode(handle, device, cmd, true) ? kStatusOk : kStatusDhcpFailed;
         return SetStaticNetwork(handle, device, cmd, cmd.ip, cmd.gateway, cmd.subnet) ? kStatusOk
-                                                                                     : kStatusSettingsFailed;
+                                                                                      : kStatusSettingsFailed;
     }
     OutLine("Uploading firmware...");
     return UploadFirmware(cmd);
@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
         DiscoverDevices(cmd);  // no log entry for the listing
     } else {
         status = RunDeviceCommand(handle, device, cmd);
-        if (status == kStatusOk && !WriteLogEntry(log, kStatusOk, device.macAddress)) status = kStatusLogFailed;
+        if (status == kStatusOk && !WriteLogEntry(log, kStatusOk, device.macAddress))
+            status = kStatusLogFailed;
     }
 
     if (status != kStatusOk) {

@@ -51,8 +51,8 @@ bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& c
     return false;
 }
 
-bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd,
-                      uint32_t ip, uint32_t gateway, uint32_t subnet) {
+bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, uint32_t ip,
+                      uint32_t gateway, uint32_t subnet) {
     SetDhcpMode(handle, device, cmd, false);  // switches DHCP off; a failure is reported there
 
     uint8_t mac[6];

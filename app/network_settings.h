@@ -14,7 +14,7 @@ namespace kelvo {
 extern uint32_t RebootWaitMs;
 
 bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, bool reboot);
-bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd,
-                      uint32_t ip, uint32_t gateway, uint32_t subnet);
+bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, uint32_t ip,
+                      uint32_t gateway, uint32_t subnet);
 
 }  // namespace kelvo

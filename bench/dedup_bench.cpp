@@ -22,8 +22,8 @@ struct Handle {
 };
 
 void MacOf(uint32_t i, uint8_t* mac) {
-    const uint8_t bytes[6] = {0x02, 0xB0, 0, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
-                              static_cast<uint8_t>(i)};
+    const uint8_t bytes[6] = {
+        0x02, 0xB0, 0, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
     std::memcpy(mac, bytes, 6);
 }
 
@@ -71,7 +71,8 @@ void BM_BurstWithLinearWalk(benchmark::State& state) {
         for (uint32_t i = 0; i < count; ++i) {
             quex::QuexDeviceRecord* record = RecordOf(handle.context, i);
             quex::ListGuard guard(handle.context->results);
-            if (quex::ListFindIf(handle.context->results, quex::CompareMac, record->info.macAddress) != nullptr ||
+            if (quex::ListFindIf(handle.context->results, quex::CompareMac, record->info.macAddress) !=
+                    nullptr ||
                 quex::ListAdd(handle.context->results, record) < 0)
                 quex::DeleteDeviceRecord(record);
         }
@@ -86,7 +87,8 @@ void BM_BurstWithIndex(benchmark::State& state) {
     Handle handle;
     const auto count = static_cast<uint32_t>(state.range(0));
     for (auto _ : state) {
-        for (uint32_t i = 0; i < count; ++i) quex::StoreResult(handle.context, RecordOf(handle.context, i), true);
+        for (uint32_t i = 0; i < count; ++i)
+            quex::StoreResult(handle.context, RecordOf(handle.context, i), true);
         quex::ClearResults(handle.context);
     }
     state.SetItemsProcessed(state.iterations() * count);

@@ -92,13 +92,21 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) return Usage();
         const char* value = argv[++i];
-        if (arg == "--quiet") quietMs = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
-        else if (arg == "--max") maxMs = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
-        else if (arg == "--expect") expect = std::strtol(value, nullptr, 10);
-        else if (arg == "--repeat") repeat = std::max(1, std::atoi(value));
-        else if (arg == "--mac-base") { if (!ParseMac(value, macBase)) return Usage(); }
-        else if (arg == "--query") { if (!ParseMac(value, queryMac)) return Usage(); query = true; }
-        else return Usage();
+        if (arg == "--quiet")
+            quietMs = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+        else if (arg == "--max")
+            maxMs = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+        else if (arg == "--expect")
+            expect = std::strtol(value, nullptr, 10);
+        else if (arg == "--repeat")
+            repeat = std::max(1, std::atoi(value));
+        else if (arg == "--mac-base") {
+            if (!ParseMac(value, macBase)) return Usage();
+        } else if (arg == "--query") {
+            if (!ParseMac(value, queryMac)) return Usage();
+            query = true;
+        } else
+            return Usage();
     }
 
     QuexHandle handle = QUEXOpen(QUEX_MAGIC_TELQ, &kGuid);
@@ -134,17 +142,21 @@ int main(int argc, char** argv) {
             taken += n;
             for (int32_t k = 0; k < n && expect >= 0; ++k) {
                 const uint64_t offset = MacNumber(chunk[k].macAddress) - MacNumber(macBase);
-                if (offset >= static_cast<uint64_t>(expect)) ++foreign;
-                else if (seen[offset]) ++repeated;
-                else seen[offset] = true;
+                if (offset >= static_cast<uint64_t>(expect))
+                    ++foreign;
+                else if (seen[offset])
+                    ++repeated;
+                else
+                    seen[offset] = true;
             }
         }
         const long missing = expect >= 0 ? static_cast<long>(std::count(seen.begin(), seen.end(), false)) : 0;
         beyond.push_back(wallMs - quietMs);
-        std::printf("found=%d taken=%ld expected=%ld missing=%ld foreign=%ld repeated=%ld wall_ms=%.1f "
-                    "quiet_ms=%u beyond_quiet_ms=%.1f cpu_ms=%.1f maxrss_kib=%ld rcvbuf_granted=%d\n",
-                    found, taken, expect, missing, foreign, repeated, wallMs, quietMs, wallMs - quietMs, cpuMs,
-                    PeakKiB(), granted);
+        std::printf(
+            "found=%d taken=%ld expected=%ld missing=%ld foreign=%ld repeated=%ld wall_ms=%.1f "
+            "quiet_ms=%u beyond_quiet_ms=%.1f cpu_ms=%.1f maxrss_kib=%ld rcvbuf_granted=%d\n",
+            found, taken, expect, missing, foreign, repeated, wallMs, quietMs, wallMs - quietMs, cpuMs,
+            PeakKiB(), granted);
         std::fflush(stdout);
         if (found < 0 || (expect >= 0 && (missing != 0 || foreign != 0 || repeated != 0))) status = 1;
     }

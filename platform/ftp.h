@@ -22,6 +22,7 @@ public:
     // The code of the last failure (unsigned) and its text ("" when none).
     uint32_t LastError() const;
     std::string ErrorText(uint32_t code) const;
+
 private:
     void* impl_ = nullptr;
     uint32_t lastError_ = 0;

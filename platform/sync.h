@@ -30,6 +30,7 @@ public:
     bool Valid() const;
     void Lock();
     void Unlock();
+
 private:
     void* impl_;
 };
@@ -48,6 +49,7 @@ public:
     // the event was signalled (and is now consumed).
     bool Wait(uint32_t timeoutMs);
     Waitable Native() const;
+
 private:
     intptr_t handle_;
 };
@@ -68,6 +70,7 @@ public:
     // the timer fired (and the firing is now consumed).
     bool Wait(uint32_t timeoutMs);
     Waitable Native() const;
+
 private:
     intptr_t handle_;
 };
@@ -82,6 +85,7 @@ public:
     bool Start(std::function<void()> body);  // false when no thread could be made
     void Join();
     bool Joinable() const;
+
 private:
     void* impl_ = nullptr;
 };

@@ -19,15 +19,13 @@ namespace {
 using quex::LookupContext;
 
 // {3C6E2A90-7B14-4D5F-A2C8-91E0F4B7D36A}: the one vendor that speaks "MORV".
-constexpr QuexGuid kMorvVendorGuid = {0x3C6E2A90, 0x7B14, 0x4D5F,
-                                      {0xA2, 0xC8, 0x91, 0xE0, 0xF4, 0xB7, 0xD3, 0x6A}};
+constexpr QuexGuid kMorvVendorGuid = {
+    0x3C6E2A90, 0x7B14, 0x4D5F, {0xA2, 0xC8, 0x91, 0xE0, 0xF4, 0xB7, 0xD3, 0x6A}};
 
 constexpr uint32_t kDefaultQuietMs = 5000;
 constexpr uint32_t kDefaultMaxMs = 60000;
 
-void ResetLastError(QuexContext* context) {
-    quex::SetContextError(context, 0, quex::kMessageSucceeded);
-}
+void ResetLastError(QuexContext* context) { quex::SetContextError(context, 0, quex::kMessageSucceeded); }
 
 // The checks shared by the three configuration requests.
 QuexContext* RequestContext(QuexHandle handle, const uint8_t* mac, const char* password) {
@@ -184,7 +182,8 @@ QUEX_API void QUEXStopSearch(QuexHandle handle) {
     Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
         // A synchronous search is never stopped from here.
-        if (context != nullptr && context->searchRunning && context->searchAsync) quex::StopSearchWorker(context);
+        if (context != nullptr && context->searchRunning && context->searchAsync)
+            quex::StopSearchWorker(context);
         return QUEX_OK;
     });
 }

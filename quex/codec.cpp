@@ -47,9 +47,9 @@ struct FieldRule {
     uint8_t code;
     ValueForm form;
     size_t member;
-    uint8_t width;         // Number: the member's size in bytes
-    uint32_t mask;         // Number: the bits kept
-    size_t lengthMember;   // Challenge, Bytes: where the stored count goes
+    uint8_t width;        // Number: the member's size in bytes
+    uint32_t mask;        // Number: the bits kept
+    size_t lengthMember;  // Challenge, Bytes: where the stored count goes
     bool isResult;
     uint32_t presence;
 };
@@ -139,8 +139,8 @@ bool StoreValue(const FieldRule& rule, const WireReader& field, QuexDeviceRecord
         if (value.Size() == 0) return false;
         // The limit is the member's size: the record's own count is zero
         // after a reset and would refuse every value.
-        uint8_t limit = rule.form == ValueForm::Challenge ? sizeof record->info.challenge
-                                                          : sizeof record->info.auxData;
+        uint8_t limit =
+            rule.form == ValueForm::Challenge ? sizeof record->info.challenge : sizeof record->info.auxData;
         if (!DecodeBytesField(field, member, &limit)) return false;
         base[rule.lengthMember] = limit;
         return true;
@@ -250,7 +250,8 @@ bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_
         // buffer ends the walk; the fields before it stand.
         uint8_t length = 0;
         WireReader field;
-        if (!packet.FetchU8(at + 1, &length) || !packet.Sub(at, 2 + static_cast<size_t>(length), &field)) break;
+        if (!packet.FetchU8(at + 1, &length) || !packet.Sub(at, 2 + static_cast<size_t>(length), &field))
+            break;
         if (!StoreField(field, record)) allDecoded = false;
         position += field.Size();
     }
@@ -262,7 +263,8 @@ int32_t CheckResponse(const QuexContext* context, const uint8_t* datagram, int r
     if (context == nullptr || datagram == nullptr || targetMac == nullptr || record == nullptr)
         return kExchangeFailed;
     // A datagram larger than the buffer is refused, not decoded from its first part.
-    if (receivedLength <= 0 || static_cast<size_t>(receivedLength) > kReceiveBufferSize) return kExchangeFailed;
+    if (receivedLength <= 0 || static_cast<size_t>(receivedLength) > kReceiveBufferSize)
+        return kExchangeFailed;
     if (!DecodeResponse(context, datagram, expectedType, record)) return kExchangeFailed;
     if ((record->info.presentFields & kPresentMac) == 0) return kExchangeFailed;
     if (std::memcmp(targetMac, kBroadcastMac, sizeof kBroadcastMac) != 0 &&

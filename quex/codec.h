@@ -74,8 +74,8 @@ bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_
 int32_t CheckResponse(const QuexContext* context, const uint8_t* datagram, int receivedLength,
                       uint16_t expectedType, const uint8_t* targetMac, QuexDeviceRecord* record);
 
-void WriteVersionField(uint8_t* buffer);                            // 4 bytes
-void WriteGuidField(const QuexContext* context, uint8_t* buffer);   // 18 bytes
+void WriteVersionField(uint8_t* buffer);                           // 4 bytes
+void WriteGuidField(const QuexContext* context, uint8_t* buffer);  // 18 bytes
 void WriteHeader(uint8_t* buffer, uint32_t magic, uint16_t type, uint16_t length);
 // Builds the 36-byte discovery request.
 void BuildDiscoveryRequest(const QuexContext* context, const uint8_t* targetMac, uint8_t* out36);

@@ -14,30 +14,30 @@ struct ResultIndex;
 }
 
 struct QuexContext {
-    uint32_t magic;               // host order; sent big-endian
+    uint32_t magic;  // host order; sent big-endian
     QuexGuid vendorGuid;
     int32_t lastErrorCode;
     char lastErrorMessage[256];
-    int32_t multicastTtl;         // 64
-    uint32_t multicastGroup;      // 224.0.5.128, network order
-    uint16_t port;                // 2362, host order
-    uint32_t requestPollMs;       // 200: poll time-out of the request loops
-    int64_t replyTimeout;         // -300000000 (30 s) in 100-ns units
-    int64_t infoTimeout;          // -50000000 (5 s)
+    int32_t multicastTtl;     // 64
+    uint32_t multicastGroup;  // 224.0.5.128, network order
+    uint16_t port;            // 2362, host order
+    uint32_t requestPollMs;   // 200: poll time-out of the request loops
+    int64_t replyTimeout;     // -300000000 (30 s) in 100-ns units
+    int64_t infoTimeout;      // -50000000 (5 s)
     // Read by QUEXStopSearch from any thread while a search runs, so atomic.
     std::atomic<int32_t> searchRunning;
     std::atomic<int32_t> searchAsync;
     platform::Thread* searchThread;
-    uint32_t searchPollMs;        // 200: poll time-out of the search worker
+    uint32_t searchPollMs;  // 200: poll time-out of the search worker
     QuexNotifyCallback notifyCallback;
-    QuexWindow notifyWindow;      // the library's own reference, or QUEX_NO_WINDOW
+    QuexWindow notifyWindow;  // the library's own reference, or QUEX_NO_WINDOW
     uint32_t notifyMessage;
-    QuexEvent notifyEvent;        // the library's own reference, or QUEX_NO_EVENT
+    QuexEvent notifyEvent;  // the library's own reference, or QUEX_NO_EVENT
     uintptr_t notifyUserData;
     platform::Event* stopEvent;
-    int64_t quietTime;            // relative due time of searchTimer
+    int64_t quietTime;  // relative due time of searchTimer
     platform::WaitableTimer* searchTimer;
-    quex::GuardedList* results;   // heap QuexDeviceRecords, oldest first
+    quex::GuardedList* results;      // heap QuexDeviceRecords, oldest first
     quex::ResultIndex* resultIndex;  // MACs of results; changed with it, under its lock
 };
 
@@ -47,8 +47,8 @@ namespace quex {
 // configuration request may also return the device's own result code (1..255).
 enum ExchangeResult : int32_t {
     kExchangeOk = QUEX_OK,
-    kExchangeFailed = QUEX_FAILED,      // bad argument, no socket, no timer, a failed wait
-    kExchangeTimedOut = QUEX_TIMED_OUT, // also the last error code of a time-out
+    kExchangeFailed = QUEX_FAILED,       // bad argument, no socket, no timer, a failed wait
+    kExchangeTimedOut = QUEX_TIMED_OUT,  // also the last error code of a time-out
 };
 
 extern const char kMessageSucceeded[];  // "Operation succeeded"

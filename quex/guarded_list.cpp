@@ -106,9 +106,7 @@ void ListRemove(GuardedList* list, void* item) {
     if (GuardedListNode* node = FindLocked(list, item)) UnlinkLocked(list, node);
 }
 
-int32_t ListContains(GuardedList* list, const void* item) {
-    return ListFind(list, item) != nullptr ? 1 : 0;
-}
+int32_t ListContains(GuardedList* list, const void* item) { return ListFind(list, item) != nullptr ? 1 : 0; }
 
 GuardedListNode* ListFind(GuardedList* list, const void* item) {
     if (list == nullptr) return nullptr;

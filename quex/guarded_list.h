@@ -25,20 +25,20 @@ struct GuardedList {
 // Returns 0 when the item matches the key.
 using ListPredicate = int (*)(const void* key, const void* item);
 
-GuardedList* ListCreate();                  // nullptr without memory
-void ListDestroy(GuardedList* list);        // null ignored
+GuardedList* ListCreate();            // nullptr without memory
+void ListDestroy(GuardedList* list);  // null ignored
 void ListLock(GuardedList* list);
 void ListUnlock(GuardedList* list);
-int32_t ListAdd(GuardedList* list, void* item);        // position, or -1 (present / no memory)
+int32_t ListAdd(GuardedList* list, void* item);  // position, or -1 (present / no memory)
 // ListAdd without the presence check, for an item the caller knows is not
 // listed (a fresh allocation): constant time. Position, or -1 (no memory).
 int32_t ListAppend(GuardedList* list, void* item);
 void ListRemove(GuardedList* list, void* item);
 int32_t ListContains(GuardedList* list, const void* item);  // 1 or 0
 GuardedListNode* ListFind(GuardedList* list, const void* item);
-void* ListPopFront(GuardedList* list);      // nullptr when empty
+void* ListPopFront(GuardedList* list);  // nullptr when empty
 void ListClear(GuardedList* list);
-int32_t ListCount(GuardedList* list);       // -1 for null
+int32_t ListCount(GuardedList* list);  // -1 for null
 void* ListGetAt(GuardedList* list, int32_t index);
 void* ListFindIf(GuardedList* list, ListPredicate predicate, const void* key);
 
@@ -49,6 +49,7 @@ public:
     ~ListGuard() { ListUnlock(list_); }
     ListGuard(const ListGuard&) = delete;
     ListGuard& operator=(const ListGuard&) = delete;
+
 private:
     GuardedList* list_;
 };

@@ -132,8 +132,8 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
     QuexDeviceRecord record;
     if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
     const int32_t exchanged =
-        ExchangeOnInterface(context, static_cast<uint32_t>(interfaceAddress), shape.replyType, mac,
-                            request, kHeaderSize + payloadLength, &record);
+        ExchangeOnInterface(context, static_cast<uint32_t>(interfaceAddress), shape.replyType, mac, request,
+                            kHeaderSize + payloadLength, &record);
     if (exchanged != kExchangeOk) return exchanged;
 
     const bool hasError = (record.presentResults & kPresentErrorCode) != 0;
@@ -158,8 +158,7 @@ int32_t QueryDevice(QuexContext* context, const uint8_t* mac, QuexDeviceRecord* 
     const size_t watched = static_cast<size_t>(std::min(sockets.Count(), kMaxWatchedSockets));
     for (;;) {
         bool ready[kMaxWatchedSockets] = {};
-        const int readyCount =
-            platform::WaitReadable(sockets.Get(), watched, context->requestPollMs, ready);
+        const int readyCount = platform::WaitReadable(sockets.Get(), watched, context->requestPollMs, ready);
         if (readyCount < 0) return kExchangeFailed;
         for (size_t i = 0; readyCount > 0 && i < watched; ++i) {
             if (!ready[i]) continue;
@@ -176,8 +175,7 @@ int32_t QueryDevice(QuexContext* context, const uint8_t* mac, QuexDeviceRecord* 
 int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_t replyType,
                             const uint8_t* mac, const uint8_t* request, size_t length,
                             QuexDeviceRecord* record) {
-    if (context == nullptr || mac == nullptr || request == nullptr || length == 0 ||
-        record == nullptr)
+    if (context == nullptr || mac == nullptr || request == nullptr || length == 0 || record == nullptr)
         return kExchangeFailed;
 
     InterfaceSocket socket(context, localAddress);
@@ -208,8 +206,7 @@ int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac) {
     if (addresses.Get() == nullptr) return kExchangeFailed;
     const int32_t count = EnumerateLocalAddresses(addresses.Get());
     if (count <= 0) return kExchangeFailed;
-    if (count == 1)
-        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ListGetAt(addresses.Get(), 0)));
+    if (count == 1) return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ListGetAt(addresses.Get(), 0)));
 
     QuexDeviceRecord record;
     if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
@@ -239,8 +236,8 @@ int32_t RebootDevice(QuexContext* context, const uint8_t* mac, const char* passw
     return RunConfigurationRequest(context, mac, password, shape);
 }
 
-int32_t SetDeviceNetwork(QuexContext* context, const uint8_t* mac, uint32_t ipAddress,
-                         uint32_t subnetMask, uint32_t gateway, const char* password) {
+int32_t SetDeviceNetwork(QuexContext* context, const uint8_t* mac, uint32_t ipAddress, uint32_t subnetMask,
+                         uint32_t gateway, const char* password) {
     if (mac == nullptr) return kExchangeFailed;
     // The three addresses are already in network order: copied as they are.
     RequestShape shape{SetNetworkRequest, SetNetworkResponse, {}, 12 + kMacSize};

@@ -16,8 +16,8 @@ int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_
 int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac);  // address or -1
 int32_t FetchChallenge(QuexContext* context, const uint8_t* mac, uint8_t* challengeBlock);
 int32_t RebootDevice(QuexContext* context, const uint8_t* mac, const char* password);
-int32_t SetDeviceNetwork(QuexContext* context, const uint8_t* mac, uint32_t ipAddress,
-                         uint32_t subnetMask, uint32_t gateway, const char* password);
+int32_t SetDeviceNetwork(QuexContext* context, const uint8_t* mac, uint32_t ipAddress, uint32_t subnetMask,
+                         uint32_t gateway, const char* password);
 int32_t SetDeviceDhcp(QuexContext* context, const uint8_t* mac, int32_t dhcp, const char* password);
 
 }  // namespace quex

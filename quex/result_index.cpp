@@ -35,8 +35,7 @@ ResultIndex* CreateResultIndex() {
     try {
         // Room for a large plant up front: no rehash while a burst drains.
         index->counts.reserve(1024);
-    } catch (...) {
-    }
+    } catch (...) {}
     return index;
 }
 
@@ -89,8 +88,7 @@ int32_t IndexedCount(QuexContext* context, const uint8_t* mac) {
 }
 
 bool ResultIndexMatchesList(QuexContext* context) {
-    if (context == nullptr || context->results == nullptr || context->resultIndex == nullptr)
-        return false;
+    if (context == nullptr || context->results == nullptr || context->resultIndex == nullptr) return false;
     ListGuard guard(context->results);
     try {
         std::unordered_map<uint64_t, uint32_t> listed;

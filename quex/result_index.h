@@ -13,7 +13,7 @@ namespace quex {
 
 struct ResultIndex;
 
-ResultIndex* CreateResultIndex();           // nullptr without memory
+ResultIndex* CreateResultIndex();             // nullptr without memory
 void DestroyResultIndex(ResultIndex* index);  // null ignored
 
 // Takes ownership of record: appends it to results and indexes it, or frees

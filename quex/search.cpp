@@ -69,8 +69,8 @@ bool DrainSocket(QuexContext* context, SocketHandle socket) {
 
 }  // namespace
 
-void SetNotification(QuexContext* context, QuexNotifyCallback callback, QuexWindow window,
-                     uint32_t message, QuexEvent event, uintptr_t userData) {
+void SetNotification(QuexContext* context, QuexNotifyCallback callback, QuexWindow window, uint32_t message,
+                     QuexEvent event, uintptr_t userData) {
     if (callback != nullptr) {
         ReleaseNotificationTargets(context);
         context->notifyCallback = callback;
@@ -105,7 +105,8 @@ int32_t StartSearchWorker(QuexContext* context) {
     if (!HasNotificationTarget(context)) return kExchangeFailed;
     context->searchRunning = 1;
     ClearResults(context);
-    // Cleared here by the starting thread, never by the worker: a stale stop must not cut this search short, nor a stop issued right after the start be lost.
+    // Cleared here by the starting thread, never by the worker: a stale stop must not cut this search short,
+    // nor a stop issued right after the start be lost.
     context->stopEvent->Wait(0);
     platform::Thread* thread = new (std::nothrow) platform::Thread();
     bool started = false;
@@ -133,19 +134,21 @@ void SearchWorker(QuexContext* context) {
     // Sent once: there is no retransmission, and a failed send is not acted on.
     SendDiscoveryRequest(context, sockets, count, kBroadcastMac);
 
-    // Kept at 64, the most one wait watches on every system we build for; a commissioning host with more IPv4 interfaces is out of scope.
+    // Kept at 64, the most one wait watches on every system we build for; a commissioning host with more IPv4
+    // interfaces is out of scope.
     const int32_t watched = count < kMaxWatchedSockets ? count : kMaxWatchedSockets;
     bool ready[kMaxWatchedSockets];
     for (;;) {
         // The stop signal also ends the wait early; it is consumed only below.
         bool woken = false;
-        const int readable = platform::WaitReadable(sockets, static_cast<size_t>(watched),
-                                                    context->searchPollMs, ready,
-                                                    context->stopEvent->Native(), &woken);
+        const int readable =
+            platform::WaitReadable(sockets, static_cast<size_t>(watched), context->searchPollMs, ready,
+                                   context->stopEvent->Native(), &woken);
         if (readable < 0) break;
         if (readable > 0) {
             for (int32_t i = 0; i < watched; ++i) {
-                // No memory for a record: give up the rest of this cycle; the answers stay queued for the next one.
+                // No memory for a record: give up the rest of this cycle; the answers stay queued for the
+                // next one.
                 if (ready[i] && !DrainSocket(context, sockets[i])) break;
             }
             if (ListCount(context->results) > 0) Notify(context);
@@ -172,8 +175,7 @@ void StopSearchWorker(QuexContext* context) {
 
 int32_t RunSyncSearch(QuexContext* context, uint32_t quietMs, uint32_t maxMs) {
     if (context->searchRunning) return kExchangeFailed;
-    if (quietMs == 0 || maxMs == 0 ||
-        (quietMs == platform::kInfinite && maxMs == platform::kInfinite))
+    if (quietMs == 0 || maxMs == 0 || (quietMs == platform::kInfinite && maxMs == platform::kInfinite))
         return kExchangeFailed;
     context->quietTime = static_cast<int64_t>(quietMs) * -10000;
     SetNotification(context, RearmQuietTimer, QUEX_NO_WINDOW, 0, QUEX_NO_EVENT, 0);
@@ -193,8 +195,7 @@ void RearmQuietTimer(QuexHandle handle, uintptr_t /*userData*/) {
 
 int CompareMac(const void* key, const void* record) {
     if (key == nullptr || record == nullptr) return -1;
-    const int order =
-        std::memcmp(key, static_cast<const QuexDeviceRecord*>(record)->info.macAddress, 6);
+    const int order = std::memcmp(key, static_cast<const QuexDeviceRecord*>(record)->info.macAddress, 6);
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 

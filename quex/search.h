@@ -7,8 +7,8 @@
 
 namespace quex {
 
-void SetNotification(QuexContext* context, QuexNotifyCallback callback, QuexWindow window,
-                     uint32_t message, QuexEvent event, uintptr_t userData);
+void SetNotification(QuexContext* context, QuexNotifyCallback callback, QuexWindow window, uint32_t message,
+                     QuexEvent event, uintptr_t userData);
 void ClearResults(QuexContext* context);
 int32_t StartSearchWorker(QuexContext* context);
 void SearchWorker(QuexContext* context);

@@ -13,9 +13,7 @@ namespace quex {
 namespace {
 
 void* AddressItem(uint32_t address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); }
-uint32_t ItemAddress(const void* item) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(item));
-}
+uint32_t ItemAddress(const void* item) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(item)); }
 
 // Owns an address list for one operation.
 struct ListOwner {
@@ -74,15 +72,16 @@ int32_t OpenAllInterfaceSockets(const QuexContext* context, SocketHandle** socke
     return count;
 }
 
-int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count,
-                    const void* data, size_t length) {
+int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count, const void* data,
+                    size_t length) {
     if (context == nullptr || sockets == nullptr || data == nullptr || count <= 0 || length == 0)
         return kExchangeFailed;
     // Every socket sends once; a failed send counts -1 and does not stop the others.
     int64_t total = 0;
     for (int32_t i = 0; i < count; ++i)
         total += platform::SocketSendTo(sockets[i], data, length, context->multicastGroup, context->port);
-    return total == static_cast<int64_t>(count) * static_cast<int64_t>(length) ? kExchangeOk : kExchangeFailed;
+    return total == static_cast<int64_t>(count) * static_cast<int64_t>(length) ? kExchangeOk
+                                                                               : kExchangeFailed;
 }
 
 void CloseInterfaceSockets(SocketHandle* sockets, int32_t count) {

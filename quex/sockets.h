@@ -22,8 +22,8 @@ SocketHandle OpenInterfaceSocket(const QuexContext* context, uint32_t localAddre
 // *sockets, made with new[] and released with CloseInterfaceSockets), or 0.
 int32_t OpenAllInterfaceSockets(const QuexContext* context, SocketHandle** sockets);
 // kExchangeOk when every socket sent all bytes, else kExchangeFailed.
-int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count,
-                    const void* data, size_t length);
+int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count, const void* data,
+                    size_t length);
 void CloseInterfaceSockets(SocketHandle* sockets, int32_t count);
 
 // Builds the discovery request for targetMac and sends it once on every

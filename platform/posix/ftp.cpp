@@ -44,7 +44,7 @@ bool FtpSession::Initialize() {
     CURL* curl = Handle(impl_);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
-    curl_easy_setopt(curl, CURLOPT_PROXY, "");  // no proxy from the environment
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");     // no proxy from the environment
     curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");  // active mode, the control connection's address
     curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS);

@@ -113,8 +113,7 @@ bool SocketLocalAddress(SocketHandle socket, uint32_t* address) {
     return true;
 }
 
-int SocketSendTo(SocketHandle socket, const void* data, size_t length, uint32_t address,
-                 uint16_t port) {
+int SocketSendTo(SocketHandle socket, const void* data, size_t length, uint32_t address, uint16_t port) {
     if (data == nullptr || length > static_cast<size_t>(INT_MAX)) return -1;
     const sockaddr_in in = MakeAddress(address, port);
     ssize_t sent;
@@ -137,8 +136,8 @@ int SocketReceive(SocketHandle socket, void* buffer, size_t capacity) {
 }
 
 // poll, never select: select cannot watch descriptors numbered 1024 or more.
-int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, bool* ready,
-                 Waitable wake, bool* woken) {
+int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, bool* ready, Waitable wake,
+                 bool* woken) {
     if (woken != nullptr) *woken = false;
     if ((count > 0 && (sockets == nullptr || ready == nullptr)) || count > 0x10000) return -1;
     const bool withWake = wake != kNoWaitable;

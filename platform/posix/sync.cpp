@@ -98,8 +98,7 @@ void Event::Set() {
     if (handle_ < 0) return;
     const uint64_t one = 1;
     // A full counter (EAGAIN) is still signalled, so a failed write loses nothing.
-    while (write(static_cast<int>(handle_), &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    while (write(static_cast<int>(handle_), &one, sizeof one) < 0 && errno == EINTR) {}
 }
 
 bool Event::Wait(uint32_t timeoutMs) { return WaitAndConsume(static_cast<int>(handle_), timeoutMs); }
@@ -137,9 +136,7 @@ void WaitableTimer::Cancel() {
     timerfd_settime(static_cast<int>(handle_), 0, &disarm, nullptr);
 }
 
-bool WaitableTimer::Wait(uint32_t timeoutMs) {
-    return WaitAndConsume(static_cast<int>(handle_), timeoutMs);
-}
+bool WaitableTimer::Wait(uint32_t timeoutMs) { return WaitAndConsume(static_cast<int>(handle_), timeoutMs); }
 
 Waitable WaitableTimer::Native() const { return handle_; }
 
@@ -182,8 +179,7 @@ bool Thread::Joinable() const {
 
 void SleepMs(uint32_t ms) {
     timespec left{static_cast<time_t>(ms / 1000u), static_cast<long>(ms % 1000u) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
 }
 
 uint64_t MonotonicMs() {

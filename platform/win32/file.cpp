@@ -9,8 +9,8 @@ namespace platform {
 
 FileHandle LogFileOpen(const char* path) {
     if (path == nullptr) return kInvalidFile;
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return kInvalidFile;
     // Opened at its first byte; cutting it there leaves exactly this run's
     // bytes, never the tail of an earlier, longer run.

@@ -41,7 +41,8 @@ bool FtpSession::Initialize() {
         return false;
     }
     if (handles->internet == nullptr)
-        handles->internet = InternetOpenA("ZerEdu Utility", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        handles->internet =
+            InternetOpenA("ZerEdu Utility", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (handles->internet == nullptr) {
         lastError_ = GetLastError();
         return false;
@@ -95,10 +96,9 @@ uint32_t FtpSession::LastError() const { return lastError_; }
 
 std::string FtpSession::ErrorText(uint32_t code) const {
     char* text = nullptr;
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-                       nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
-                       nullptr);
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
     if (length == 0 || text == nullptr) return std::string();
     std::string result(text, length);
     LocalFree(text);

@@ -30,7 +30,8 @@ struct Hash {
 bool Md5(const ByteRange* ranges, size_t count, uint8_t digest[16]) {
     if (digest == nullptr || (count > 0 && ranges == nullptr)) return false;
     Algorithm algorithm;
-    if (!Succeeded(BCryptOpenAlgorithmProvider(&algorithm.handle, BCRYPT_MD5_ALGORITHM, nullptr, 0))) return false;
+    if (!Succeeded(BCryptOpenAlgorithmProvider(&algorithm.handle, BCRYPT_MD5_ALGORITHM, nullptr, 0)))
+        return false;
     Hash hash;
     // No object buffer given: the provider allocates its own.
     if (!Succeeded(BCryptCreateHash(algorithm.handle, &hash.handle, nullptr, 0, nullptr, 0, 0))) return false;

@@ -71,7 +71,8 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
     try {
         for (const IP_ADAPTER_ADDRESSES* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
              adapter != nullptr; adapter = adapter->Next) {
-            if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
+            if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
+                continue;
             for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
                  unicast = unicast->Next) {
                 const sockaddr* raw = unicast->Address.lpSockaddr;
@@ -173,8 +174,8 @@ int SocketReceive(SocketHandle socket, void* buffer, size_t capacity) {
     // (WSAEMSGSIZE), so a short buffer is filled through a whole-datagram one
     // to learn the real length.
     if (capacity >= kLargestDatagram) {
-        const int received = recv(AsSocket(socket), static_cast<char*>(buffer), INT_MAX < capacity ? INT_MAX
-                                                                                   : static_cast<int>(capacity), 0);
+        const int received = recv(AsSocket(socket), static_cast<char*>(buffer),
+                                  INT_MAX < capacity ? INT_MAX : static_cast<int>(capacity), 0);
         return received == SOCKET_ERROR ? -1 : received;
     }
     std::unique_ptr<char[]> whole(new (std::nothrow) char[kLargestDatagram]);

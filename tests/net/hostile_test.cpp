@@ -32,7 +32,8 @@ constexpr QuexGuid kVendor = {0xD4A17F3B, 0x2E8C, 0x4B61, {0x9F, 0x05, 0x6C, 0x3
 constexpr uint32_t kTelq = 0x54454C51;
 
 long MsSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 double CpuMs() {
@@ -44,7 +45,8 @@ double CpuMs() {
 
 std::string MacText(const uint8_t* mac) {
     char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
+                  mac[5]);
     return text;
 }
 
@@ -61,12 +63,14 @@ std::set<std::string> TakeMacs(QuexHandle handle) {
 
 // Ten devices on the first network; flood of rate datagrams per second.
 std::string FloodPlant(unsigned rate, const std::string& extraDevice = "") {
-    std::string text = "{\"flood\": {\"rate\": " + std::to_string(rate) + ", \"duration_ms\": 8000}, \"devices\": [";
+    std::string text =
+        "{\"flood\": {\"rate\": " + std::to_string(rate) + ", \"duration_ms\": 8000}, \"devices\": [";
     for (int i = 1; i <= 10; ++i) {
         char device[160];
-        std::snprintf(device, sizeof device,
-                      "%s{\"mac\": \"02:c0:de:00:01:%02x\", \"ip\": \"10.77.0.%d\", \"interfaces\": [\"10.77.0.2\"]}",
-                      i > 1 ? ", " : "", i, 100 + i);
+        std::snprintf(
+            device, sizeof device,
+            "%s{\"mac\": \"02:c0:de:00:01:%02x\", \"ip\": \"10.77.0.%d\", \"interfaces\": [\"10.77.0.2\"]}",
+            i > 1 ? ", " : "", i, 100 + i);
         text += device;
     }
     if (!extraDevice.empty()) text += ", " + extraDevice;
@@ -138,7 +142,9 @@ TEST_F(HostileTest, SearchRestartsCleanlyAfterAFloodedSearch) {
 
 TEST_F(HostileTest, AsynchronousSearchUnderAFloodListsOnlyRealDevices) {
     Start(FloodPlant(20000));
-    ASSERT_EQ(QUEXStartAsyncSearchCallback(handle_, [](QuexHandle, uintptr_t) {}, 0), 0);
+    ASSERT_EQ(QUEXStartAsyncSearchCallback(
+                  handle_, [](QuexHandle, uintptr_t) {}, 0),
+              0);
     std::set<std::string> macs;
     const auto start = Clock::now();
     while (MsSince(start) < 2000) {

@@ -28,8 +28,8 @@ const char kGuid[] = "d4a17f3b2e8c4b619f056c3a8e1b72d4";
 const char kChallenge[] = "000102030405060708090a0b0c0d";
 
 Json Device(Json extra = Json::object()) {
-    Json d = {{"mac", "02:c0:de:00:00:01"}, {"ip", "10.77.0.50"},  {"subnet", "255.255.255.0"},
-              {"gateway", "10.77.0.1"},     {"model", "KV-1"},     {"magics", {"TELQ"}}};
+    Json d = {{"mac", "02:c0:de:00:00:01"}, {"ip", "10.77.0.50"}, {"subnet", "255.255.255.0"},
+              {"gateway", "10.77.0.1"},     {"model", "KV-1"},    {"magics", {"TELQ"}}};
     d.update(extra);
     return d;
 }
@@ -43,8 +43,8 @@ const std::string kTelq = "54454c51";
 
 // The reply fields of the device above for a discovery, without a challenge.
 std::string QueryReplyFields(const std::string& ipHex, const std::string& dhcpHex = "00") {
-    return std::string("0106") + kMac + "0204" + ipHex + "0304ffffff00 0b040a4d0001 0d044b562d31 1001" + dhcpHex +
-           "14020200 1510" + kGuid;
+    return std::string("0106") + kMac + "0204" + ipHex + "0304ffffff00 0b040a4d0001 0d044b562d31 1001" +
+           dhcpHex + "14020200 1510" + kGuid;
 }
 
 // Sends one request and returns the one reply expected within 2 s.
@@ -61,7 +61,9 @@ Bytes ReplyField(const Bytes& reply, uint8_t code) {
     while (p + 2 <= reply.size()) {
         const size_t len = reply[p + 1];
         if (p + 2 + len > reply.size()) break;
-        if (reply[p] == code) return Bytes(reply.begin() + static_cast<long>(p + 2), reply.begin() + static_cast<long>(p + 2 + len));
+        if (reply[p] == code)
+            return Bytes(reply.begin() + static_cast<long>(p + 2),
+                         reply.begin() + static_cast<long>(p + 2 + len));
         p += 2 + len;
     }
     return {};
@@ -92,7 +94,9 @@ TEST_F(QuexsimTest, DiscoveryIsAnsweredByteForByteFromTheDevicePort) {
     // A directed query with the other magic reaches only its device.
     const Bytes hapf = Exchange(s, Discovery("48415046", "02c0de000002"));
     ASSERT_GE(hapf.size(), 16u);
-    EXPECT_EQ(ToHex(Bytes(hapf.begin(), hapf.begin() + 16)), "484150460002003901060" "2c0de000002");
+    EXPECT_EQ(ToHex(Bytes(hapf.begin(), hapf.begin() + 16)),
+              "484150460002003901060"
+              "2c0de000002");
     EXPECT_TRUE(s.Collect(300ms).empty());
 }
 
@@ -112,7 +116,8 @@ TEST_F(QuexsimTest, PlainPasswordRebootIsAccepted) {
     const Bytes request = FromHex(kTelq + "0005 000b" + kMac + "04 61626364");
     const Bytes reply = Exchange(s, request);
     // MAC, result 0, error 0, "Success".
-    EXPECT_EQ(ToHex(reply), ToHex(FromHex(kTelq + "0006 0017 0106" + kMac + "0a0100 110100 0907 53756363657373")));
+    EXPECT_EQ(ToHex(reply),
+              ToHex(FromHex(kTelq + "0006 0017 0106" + kMac + "0a0100 110100 0907 53756363657373")));
 
     ASSERT_TRUE(sim.WaitForEvents("send", 1));
     const auto received = sim.Received(5);
@@ -137,7 +142,8 @@ TEST_F(QuexsimTest, DigestSetNetworkIsAcceptedAndAppliedAtOnce) {
                                   "10 4586949f6816964ec7d6cf6b8f92495d 14020200 1510" + kGuid);
     ASSERT_EQ(request.size(), 65u);
     const Bytes reply = Exchange(s, request);
-    EXPECT_EQ(ToHex(reply), ToHex(FromHex(kTelq + "0004 0017 0106" + kMac + "0a0100 110100 0907 53756363657373")));
+    EXPECT_EQ(ToHex(reply),
+              ToHex(FromHex(kTelq + "0004 0017 0106" + kMac + "0a0100 110100 0907 53756363657373")));
     EXPECT_EQ(QueriedIp(s), "0a4d0063");
 
     const auto decisions = sim.Decisions(3);
@@ -152,8 +158,8 @@ TEST_F(QuexsimTest, DigestSetNetworkIsAcceptedAndAppliedAtOnce) {
 }
 
 TEST_F(QuexsimTest, WrongCredentialsAreRefusedAndChangeNothing) {
-    Simulator sim(File({Device({{"password", "abcd"}}),
-                        Device({{"mac", "02:c0:de:00:00:03"}, {"challenge", kChallenge}})}));
+    Simulator sim(File(
+        {Device({{"password", "abcd"}}), Device({{"mac", "02:c0:de:00:00:03"}, {"challenge", kChallenge}})}));
     ASSERT_TRUE(sim.ready()) << sim.error();
     RawSocket s("10.77.0.1");
     // Result 1, error 13, "Authentication failed".
@@ -166,7 +172,8 @@ TEST_F(QuexsimTest, WrongCredentialsAreRefusedAndChangeNothing) {
 
     // The right digest for device ...01 sent to device ...03: it does not match there.
     const std::string mac3 = "02c0de000003";
-    reply = Exchange(s, FromHex(kTelq + "0005 002d" + mac3 + "10 5b046699c15ea20f08f4bcb56ef26919 14020200 1510" + kGuid));
+    reply = Exchange(
+        s, FromHex(kTelq + "0005 002d" + mac3 + "10 5b046699c15ea20f08f4bcb56ef26919 14020200 1510" + kGuid));
     EXPECT_EQ(ToHex(reply), ToHex(FromHex(kTelq + "0006 0025 0106" + mac3 + refusal)));
 
     // A plain password to a device that offered a challenge.
@@ -188,7 +195,8 @@ TEST_F(QuexsimTest, DeviceFileRefusalAndMalformedRequests) {
     RawSocket s("10.77.0.1");
     // Set-DHCP on with the default password "Brackwater".
     const Bytes reply = Exchange(s, FromHex(kTelq + "0007 0012 01" + kMac + "0a 427261636b7761746572"));
-    EXPECT_EQ(ToHex(reply), ToHex(FromHex(kTelq + "0008 0016 0106" + kMac + "0a0103 110107 0906 4c6f636b6564")));
+    EXPECT_EQ(ToHex(reply),
+              ToHex(FromHex(kTelq + "0008 0016 0106" + kMac + "0a0103 110107 0906 4c6f636b6564")));
     EXPECT_EQ(ToHex(ReplyField(Exchange(s, Discovery(kTelq, kMac)), 16)), "00");
 
     // A header length that lies, and a password running past the end: no answer.
@@ -214,13 +222,14 @@ TEST_F(QuexsimTest, SettingsWaitForARebootWhenTheDeviceSaysSo) {
 }
 
 TEST_F(QuexsimTest, DhcpLeaseComesAfterRebootAndKQueries) {
-    Simulator sim(File({Device({{"password", "abcd"}, {"lease", "10.77.0.120"}, {"lease_after_queries", 1}})}));
+    Simulator sim(
+        File({Device({{"password", "abcd"}, {"lease", "10.77.0.120"}, {"lease_after_queries", 1}})}));
     ASSERT_TRUE(sim.ready()) << sim.error();
     RawSocket s("10.77.0.1");
     Bytes reply = Exchange(s, FromHex(kTelq + "0007 000c 01" + kMac + "04 61626364"));
     EXPECT_EQ(ToHex(ReplyField(reply, 10)), "00");
     reply = Exchange(s, Discovery(kTelq, kMac));
-    EXPECT_EQ(ToHex(ReplyField(reply, 16)), "01");  // on at once,
+    EXPECT_EQ(ToHex(ReplyField(reply, 16)), "01");       // on at once,
     EXPECT_EQ(ToHex(ReplyField(reply, 2)), "0a4d0032");  // the address waits for the restart
     Exchange(s, FromHex(kTelq + "0005 000b" + kMac + "04 61626364"));
     EXPECT_EQ(QueriedIp(s), "00000000");
@@ -248,7 +257,10 @@ TEST_F(QuexsimTest, MisbehavingDevices) {
     EXPECT_EQ(twice[0].bytes, twice[1].bytes);
 
     const Bytes bad = Exchange(s, Discovery(kTelq, "02c0de000012"));
-    EXPECT_EQ(ToHex(Bytes(bad.begin(), bad.begin() + 15)), kTelq + "0002003801" "05" "02c0de0000");
+    EXPECT_EQ(ToHex(Bytes(bad.begin(), bad.begin() + 15)), kTelq +
+                                                               "0002003801"
+                                                               "05"
+                                                               "02c0de0000");
 
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(s.SendToGroup(Discovery(kTelq, "02c0de000013")));
@@ -271,7 +283,8 @@ TEST_F(QuexsimTest, MisbehavingDevices) {
 }
 
 TEST_F(QuexsimTest, BurstDevicesAllAnswerOneDiscovery) {
-    const Json file = {{"burst", {{"count", 300}, {"mac_base", "02:b0:00:00:00:00"}, {"ip_base", "10.77.1.1"}}}};
+    const Json file = {
+        {"burst", {{"count", 300}, {"mac_base", "02:b0:00:00:00:00"}, {"ip_base", "10.77.1.1"}}}};
     Simulator sim(file);
     ASSERT_TRUE(sim.ready()) << sim.error();
     RawSocket s("10.77.0.1");

@@ -25,8 +25,8 @@ namespace {
 
 using kelvotest::Bytes;
 using kelvotest::FromHex;
-using kelvotest::Json;
 using kelvotest::JournalDatagram;
+using kelvotest::Json;
 using kelvotest::Simulator;
 using Clock = std::chrono::steady_clock;
 
@@ -54,7 +54,9 @@ std::string LastMessage(QuexHandle handle) {
 
 // One device with the given extra keys.
 Json Device(Json keys) {
-    Json device = {{"mac", kMacText}, {"ip", "10.77.0.50"}, {"subnet", "255.255.255.0"},
+    Json device = {{"mac", kMacText},
+                   {"ip", "10.77.0.50"},
+                   {"subnet", "255.255.255.0"},
                    {"vendor_guid", "{D4A17F3B-2E8C-4B61-9F05-6C3A8E1B72D4}"}};
     for (auto& item : keys.items()) device[item.key()] = item.value();
     return device;
@@ -212,8 +214,8 @@ TEST_F(RequestsTest, PlainDhcpAndNetworkOnTwoInterfacesSendTwoQueriesBeforeEach)
 
     const auto dhcp = sim.Received(7);
     ASSERT_EQ(dhcp.size(), 1u);
-    EXPECT_EQ(dhcp[0].bytes, Concat({FromHex("54454c51 0007 0012 01 02c0de254074 0a"),
-                                     TextBytes("Brackwater")}));  // 8 + 10
+    EXPECT_EQ(dhcp[0].bytes,
+              Concat({FromHex("54454c51 0007 0012 01 02c0de254074 0a"), TextBytes("Brackwater")}));  // 8 + 10
     const auto network = sim.Received(3);
     ASSERT_EQ(network.size(), 1u);
     EXPECT_EQ(network[0].bytes,
@@ -261,11 +263,11 @@ TEST_F(RequestsTest, ChallengedDeviceGetsDigestsAndNeverThePassword) {
     ASSERT_EQ(dhcp.size(), 1u);
     const Bytes dhcpPrefix = FromHex("01 02c0de254074 10");
     const Bytes dhcpDigest = Md5(Concat({challenge, password, FromHex("0007"), dhcpPrefix}));
-    EXPECT_EQ(dhcp[0].bytes,
-              Concat({FromHex("54454c51 0007 002e"), dhcpPrefix, dhcpDigest, trailer}));  // 46
+    EXPECT_EQ(dhcp[0].bytes, Concat({FromHex("54454c51 0007 002e"), dhcpPrefix, dhcpDigest, trailer}));  // 46
 
     for (const JournalDatagram& d : sim.Received())
-        EXPECT_FALSE(Contains(d.bytes, "Brackwater")) << "password on the wire: " << kelvotest::ToHex(d.bytes);
+        EXPECT_FALSE(Contains(d.bytes, "Brackwater"))
+            << "password on the wire: " << kelvotest::ToHex(d.bytes);
     for (const Json& d : sim.Decisions()) {
         if (d.value("type", 0) == 1) continue;
         EXPECT_EQ(d.value("auth", ""), "digest") << d.dump();
@@ -366,7 +368,8 @@ TEST_F(RequestsTest, ReplyWithoutResultFieldsGivesZeroAndAnEmptyMessage) {
 
 TEST_F(RequestsTest, QueryReportsTheInterfaceThatReceivedTheReply) {
     Json onSecond = Device({{"interfaces", {"10.78.0.2"}}, {"model", "KV-200"}});
-    Json onFirst = Device({{"mac", "02:c0:de:25:40:99"}, {"ip", "10.77.0.51"}, {"interfaces", {"10.77.0.2"}}});
+    Json onFirst =
+        Device({{"mac", "02:c0:de:25:40:99"}, {"ip", "10.77.0.51"}, {"interfaces", {"10.77.0.2"}}});
     Simulator sim(Devices({onSecond, onFirst}));
     ASSERT_TRUE(sim.ready()) << sim.error();
 
@@ -402,7 +405,8 @@ TEST_F(RequestsTest, WildcardMacIsRefusedWithoutSending) {
     const auto start = Clock::now();
     EXPECT_EQ(QUEXGetDeviceInfo(handle_, kWildcard, &info), -1);
     EXPECT_EQ(QUEXRebootDevice(handle_, kWildcard, "Brackwater"), -1);
-    EXPECT_EQ(QUEXSetNetwork(handle_, kWildcard, Address("10.77.0.9"), Address("255.0.0.0"), 0, "Brackwater"), -1);
+    EXPECT_EQ(QUEXSetNetwork(handle_, kWildcard, Address("10.77.0.9"), Address("255.0.0.0"), 0, "Brackwater"),
+              -1);
     EXPECT_EQ(QUEXSetDHCP(handle_, kWildcard, 1, "Brackwater"), -1);
     EXPECT_LT(SecondsSince(start), 1.0);
     EXPECT_EQ(QUEXGetLastError(handle_), 0);
@@ -479,7 +483,8 @@ TEST_F(RequestsTest, FloodOfForeignRepliesDoesNotHoldTheQueryOpen) {
     Simulator sim(Devices({Device({{"silent", true}})}));
     ASSERT_TRUE(sim.ready()) << sim.error();
 
-    ForeignReplyFlood flood(sim, 1, FromHex("54454c51 0002 0008 0106 02c0de254099"), std::chrono::seconds(10));
+    ForeignReplyFlood flood(sim, 1, FromHex("54454c51 0002 0008 0106 02c0de254099"),
+                            std::chrono::seconds(10));
     QuexDeviceInfo info;
     const auto start = Clock::now();
     const int32_t result = QUEXGetDeviceInfo(handle_, kMac, &info);

@@ -189,7 +189,9 @@ TEST_F(SearchTest, ASecondSearchStartsAfreshAndIsNotCutShort) {
 }
 
 TEST_F(SearchTest, InvalidTimesAreRefusedAfterTheLastErrorIsReset) {
-    struct Times { uint32_t quiet, max; };
+    struct Times {
+        uint32_t quiet, max;
+    };
     for (const Times t : {Times{0, 1000}, Times{1000, 0}, Times{0, 0}, Times{0xFFFFFFFFu, 0xFFFFFFFFu}}) {
         quex::SetContextError(quex::LookupContext(handle_), 7, "left over");
         const auto start = Clock::now();
@@ -242,10 +244,11 @@ TEST_F(SearchTest, DeviceOnTwoInterfacesCountsOnceInASynchronousSearch) {
 
 TEST_F(SearchTest, MalformedAnswersDoNotStopTheSearch) {
     // Bad answers first on the same socket; the good ones queue behind them.
-    StartDevices({Device("02:c0:de:00:00:e1", 0, "10.77.0.2", "\"malformed\": [{\"field\": 1, \"length\": 5}]"),
-                  Device("02:c0:de:00:00:e2", 0, "10.77.0.2", "\"malformed\": [{\"magic\": \"XXXX\"}]"),
-                  Device("02:c0:de:00:00:e3", 0, "10.77.0.2", "\"malformed\": [{\"type\": 4}]"),
-                  Device("02:c0:de:00:00:01", 40), Device("02:c0:de:00:00:02", 40)});
+    StartDevices(
+        {Device("02:c0:de:00:00:e1", 0, "10.77.0.2", "\"malformed\": [{\"field\": 1, \"length\": 5}]"),
+         Device("02:c0:de:00:00:e2", 0, "10.77.0.2", "\"malformed\": [{\"magic\": \"XXXX\"}]"),
+         Device("02:c0:de:00:00:e3", 0, "10.77.0.2", "\"malformed\": [{\"type\": 4}]"),
+         Device("02:c0:de:00:00:01", 40), Device("02:c0:de:00:00:02", 40)});
     EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 400, 3000), 2);
     std::set<std::string> macs;
     for (const QuexDeviceInfo& info : TakeAll(handle_)) macs.insert(MacOf(info));
@@ -376,7 +379,7 @@ TEST_F(SearchTest, CallbackAfterEveryPollCycleWithTrafficWhileRecordsWait) {
         EXPECT_EQ(log.values[i], value);
     }
     EXPECT_EQ(log.counts, (std::vector<int32_t>{1, 2, 3, 3}));  // never falls when nothing is taken
-    EXPECT_GE(log.times[0], 300);  // nothing before the first record
+    EXPECT_GE(log.times[0], 300);                               // nothing before the first record
     EXPECT_EQ(QUEXGetSearchResultCount(handle_), 3);
 }
 
@@ -419,7 +422,9 @@ TEST_F(SearchTest, MessagesCarryTheNumberZeroAndTheUserValue) {
                   Device("02:c0:de:00:00:03", 2200)});
     int pair[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
-    ASSERT_EQ(QUEXStartAsyncSearchMessage(handle_, pair[0], 0x8001, static_cast<uintptr_t>(0x1122334455667788ull)), 0);
+    ASSERT_EQ(
+        QUEXStartAsyncSearchMessage(handle_, pair[0], 0x8001, static_cast<uintptr_t>(0x1122334455667788ull)),
+        0);
     // The library holds its own reference: closing ours changes nothing.
     close(pair[0]);
     EXPECT_FALSE(Readable(pair[1], 300));  // nothing before the first record
@@ -427,8 +432,8 @@ TEST_F(SearchTest, MessagesCarryTheNumberZeroAndTheUserValue) {
     QUEXStopSearch(handle_);
 
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "expected bytes are little-endian");
-    const uint8_t expected[24] = {0x01, 0x80, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                  0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11};
+    const uint8_t expected[24] = {0x01, 0x80, 0x00, 0x00, 0,    0,    0,    0,    0,    0,    0,    0,
+                                  0,    0,    0,    0,    0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11};
     int messages = 0;
     for (;;) {
         uint8_t got[64] = {};

@@ -104,8 +104,8 @@ protected:
         in.sin_family = AF_INET;
         in.sin_addr.s_addr = LocalAddress(to);
         in.sin_port = htons(LocalPort(to));
-        ASSERT_EQ(static_cast<ssize_t>(datagram.size()),
-                  sendto(from, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&in), sizeof in));
+        ASSERT_EQ(static_cast<ssize_t>(datagram.size()), sendto(from, datagram.data(), datagram.size(), 0,
+                                                                reinterpret_cast<sockaddr*>(&in), sizeof in));
     }
     static bool WaitFor(int fd, uint32_t ms) {
         bool ready = false;
@@ -248,13 +248,14 @@ TEST_F(Sockets, DatagramOnEverySocketReachesTheGroup) {
         uint8_t buffer[100];
         sockaddr_in from{};
         socklen_t size = sizeof from;
-        const ssize_t n = recvfrom(listener, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &size);
+        const ssize_t n =
+            recvfrom(listener, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &size);
         ASSERT_EQ(36, n);
         EXPECT_EQ(0, std::memcmp(expected, buffer, 36));
         senders.insert({from.sin_addr.s_addr, ntohs(from.sin_port)});
     }
-    const std::set<std::pair<uint32_t, uint16_t>> sockets_ = {
-        {Ip("10.77.0.1"), LocalPort(sockets[0])}, {Ip("10.78.0.1"), LocalPort(sockets[1])}};
+    const std::set<std::pair<uint32_t, uint16_t>> sockets_ = {{Ip("10.77.0.1"), LocalPort(sockets[0])},
+                                                              {Ip("10.78.0.1"), LocalPort(sockets[1])}};
     EXPECT_EQ(sockets_, senders);
     EXPECT_FALSE(WaitFor(listener, 300)) << "a datagram was sent twice";
 
@@ -307,7 +308,8 @@ TEST_F(Sockets, ReceiveRefuses1457BytesAndReads1456) {
     SendTo(sender, socket, ReplyOfSize(60, kOtherMac));
     ASSERT_TRUE(WaitFor(socket, 3000));
     quex::ResetDeviceRecord(&context, &record);
-    EXPECT_EQ(0, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, quex::kBroadcastMac, &record));
+    EXPECT_EQ(0,
+              quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, quex::kBroadcastMac, &record));
     EXPECT_EQ(0, std::memcmp(kOtherMac, record.info.macAddress, 6));
     close(sender);
     close(socket);
@@ -336,8 +338,9 @@ TEST_F(Sockets, WaitWorksForDescriptorsAbove1024) {
     bool ready[2] = {true, true};
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0, platform::WaitReadable(both, 2, 150, ready));
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start).count();
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
     EXPECT_GE(waited, 145);
     EXPECT_LT(waited, 5000);
     EXPECT_FALSE(ready[0]);

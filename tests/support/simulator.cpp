@@ -91,12 +91,15 @@ Simulator::Simulator(const std::string& devicesJson, std::vector<std::string> ex
     Start(devicesJson, extraArgs);
 }
 
-Simulator::Simulator(const Json& devices, std::vector<std::string> extraArgs) { Start(devices.dump(2), extraArgs); }
+Simulator::Simulator(const Json& devices, std::vector<std::string> extraArgs) {
+    Start(devices.dump(2), extraArgs);
+}
 
 Simulator::~Simulator() {
     Stop();
     if (!dir_.empty() && !std::getenv("KELVO_KEEP_SIMULATOR")) {
-        for (const std::string* p : {&devicesPath_, &journalPath_, &readyPath_, &stderrPath_}) std::remove(p->c_str());
+        for (const std::string* p : {&devicesPath_, &journalPath_, &readyPath_, &stderrPath_})
+            std::remove(p->c_str());
         rmdir(dir_.c_str());
     }
 }
@@ -125,9 +128,9 @@ void Simulator::Start(const std::string& devicesJson, const std::vector<std::str
         error_ = "no quexsim at " + quexsim + " (build the quexsim target)";
         return;
     }
-    std::vector<std::string> args = {"ip",          "netns",      "exec",         "kdev",       quexsim,
-                                      "--devices",   devicesPath_, "--journal",    journalPath_, "--ready-file",
-                                      readyPath_};
+    std::vector<std::string> args = {"ip",         "netns",        "exec",       "kdev",
+                                     quexsim,      "--devices",    devicesPath_, "--journal",
+                                     journalPath_, "--ready-file", readyPath_};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -139,7 +142,9 @@ void Simulator::Start(const std::string& devicesJson, const std::vector<std::str
     posix_spawn_file_actions_addopen(&actions, 1, stderrPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     // PATH may lack the sbin directories.
-    const char* ip = access("/usr/sbin/ip", X_OK) == 0 ? "/usr/sbin/ip" : access("/sbin/ip", X_OK) == 0 ? "/sbin/ip" : "ip";
+    const char* ip = access("/usr/sbin/ip", X_OK) == 0 ? "/usr/sbin/ip"
+                     : access("/sbin/ip", X_OK) == 0   ? "/sbin/ip"
+                                                       : "ip";
     const int rc = posix_spawnp(&pid_, ip, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
@@ -164,7 +169,9 @@ void Simulator::Start(const std::string& devicesJson, const std::vector<std::str
     Stop();
 }
 
-std::string Simulator::StderrText() const { return stderrPath_.empty() ? std::string() : ReadFile(stderrPath_); }
+std::string Simulator::StderrText() const {
+    return stderrPath_.empty() ? std::string() : ReadFile(stderrPath_);
+}
 
 void Simulator::Stop() {
     if (pid_ <= 0) return;
@@ -191,7 +198,8 @@ std::vector<Json> Simulator::Journal() const {
     while (std::getline(in, line)) {
         if (line.empty()) continue;
         Json j = Json::parse(line, nullptr, false);
-        if (!j.is_discarded()) out.push_back(std::move(j));  // a half-written last line waits for the next read
+        if (!j.is_discarded())
+            out.push_back(std::move(j));  // a half-written last line waits for the next read
     }
     return out;
 }
@@ -242,7 +250,8 @@ bool Simulator::WaitFor(const std::function<bool(const std::vector<Json>&)>& pre
     }
 }
 
-bool Simulator::WaitForEvents(const std::string& event, size_t count, std::chrono::milliseconds timeout) const {
+bool Simulator::WaitForEvents(const std::string& event, size_t count,
+                              std::chrono::milliseconds timeout) const {
     return WaitFor(
         [&](const std::vector<Json>& lines) {
             size_t n = 0;
@@ -292,7 +301,8 @@ std::optional<RawReply> RawSocket::Receive(std::chrono::milliseconds timeout) {
     if (fd_ < 0) return std::nullopt;
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd p{fd_, POLLIN, 0};
         const int n = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
         if (n > 0) {

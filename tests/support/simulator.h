@@ -33,12 +33,12 @@ std::string ToHex(const Bytes& bytes);  // lower case, no separators
 // One datagram as the journal recorded it.
 struct JournalDatagram {
     Bytes bytes;
-    int type = -1;         // header type, -1 when shorter than a header
-    std::string local;     // simulator address that received or sent it
-    std::string peer;      // sender (received) or destination (sent)
+    int type = -1;      // header type, -1 when shorter than a header
+    std::string local;  // simulator address that received or sent it
+    std::string peer;   // sender (received) or destination (sent)
     uint16_t peerPort = 0;
-    std::string device;    // sent only: the device that answered
-    double tMs = 0;        // milliseconds since quexsim started
+    std::string device;  // sent only: the device that answered
+    double tMs = 0;      // milliseconds since quexsim started
 };
 
 class Simulator {

@@ -66,7 +66,8 @@ protected:
         EXPECT_TRUE(quex::InitDeviceRecord(&context, &fresh));
         return fresh;
     }
-    static void ExpectSameRecord(const quex::QuexDeviceRecord& expected, const quex::QuexDeviceRecord& actual) {
+    static void ExpectSameRecord(const quex::QuexDeviceRecord& expected,
+                                 const quex::QuexDeviceRecord& actual) {
         const uint8_t* a = reinterpret_cast<const uint8_t*>(&expected);
         const uint8_t* b = reinterpret_cast<const uint8_t*>(&actual);
         for (size_t i = 0; i < sizeof expected; ++i) ASSERT_EQ(a[i], b[i]) << "record byte " << i;
@@ -114,8 +115,8 @@ TEST_F(Codec, EveryFieldLandsInItsMember) {
         .Field(quex::AuxNumber, {0x00, 0x01, 0x23, 0x45})
         .Field(quex::DhcpEnabled, {0x01})
         .Field(quex::Version, {0x02, 0x01})
-        .Field(quex::VendorGuid, {0xD4, 0xA1, 0x7F, 0x3B, 0x2E, 0x8C, 0x4B, 0x61, 0x9F, 0x05, 0x6C, 0x3A, 0x8E,
-                                  0x1B, 0x72, 0xD4})
+        .Field(quex::VendorGuid, {0xD4, 0xA1, 0x7F, 0x3B, 0x2E, 0x8C, 0x4B, 0x61, 0x9F, 0x05, 0x6C, 0x3A,
+                                  0x8E, 0x1B, 0x72, 0xD4})
         .Field(quex::AuxByte, {0x42})
         .Field(quex::Challenge, Bytes(14, 0xC7))
         .Field(quex::AuxData, {1, 2, 3})
@@ -280,7 +281,11 @@ TEST_F(Codec, FailingFieldStillLetsLaterFieldsBeStored) {
 TEST_F(Codec, UnrecognisedCodesAreSkippedByTheirLength) {
     Reply reply;
     // Code 14 carries a byte that would read as a MAC field if not skipped whole.
-    reply.Field(14, {quex::MacAddress, 6, 0}).Field(0, {}).Field(5, {1}).Field(19, Bytes(7, 1)).Field(255, {});
+    reply.Field(14, {quex::MacAddress, 6, 0})
+        .Field(0, {})
+        .Field(5, {1})
+        .Field(19, Bytes(7, 1))
+        .Field(255, {});
     EXPECT_TRUE(Decode(reply));
     EXPECT_EQ(0u, record.info.presentFields);
     EXPECT_EQ(0u, record.presentResults);
@@ -350,7 +355,11 @@ TEST_F(Codec, ChallengeOnlyOfExactly14Bytes) {
 }
 
 TEST_F(Codec, NumberWidthsAndNarrowing) {
-    struct Case { Bytes value; bool ok; uint32_t version; };
+    struct Case {
+        Bytes value;
+        bool ok;
+        uint32_t version;
+    };
     const Case cases[] = {
         {{0x07}, true, 0x07},
         {{0x02, 0x00}, true, 0x0200},
@@ -384,8 +393,8 @@ TEST_F(Codec, NumberWidthsAndNarrowing) {
 
 TEST_F(Codec, GuidByteOrder) {
     Reply reply;
-    reply.Field(quex::VendorGuid, {0x3C, 0x6E, 0x2A, 0x90, 0x7B, 0x14, 0x4D, 0x5F, 0xA2, 0xC8, 0x91, 0xE0, 0xF4,
-                                   0xB7, 0xD3, 0x6A});
+    reply.Field(quex::VendorGuid, {0x3C, 0x6E, 0x2A, 0x90, 0x7B, 0x14, 0x4D, 0x5F, 0xA2, 0xC8, 0x91, 0xE0,
+                                   0xF4, 0xB7, 0xD3, 0x6A});
     ASSERT_TRUE(Decode(reply));
     EXPECT_EQ(0x3C6E2A90u, record.info.vendorGuid.data1);
     EXPECT_EQ(0x7B14, record.info.vendorGuid.data2);
@@ -460,7 +469,8 @@ TEST_F(Codec, AcceptanceByMacTypeAndLength) {
     EXPECT_EQ(-1, check(kMac, quex::DiscoveryResponse, -1));
     EXPECT_EQ(0, check(kMac, quex::DiscoveryResponse, 1456));
     EXPECT_EQ(-1, check(kMac, quex::DiscoveryResponse, 1457));  // larger than the buffer: refused, not cut
-    EXPECT_EQ(-1, quex::CheckResponse(&context, buffer.data(), size, quex::DiscoveryResponse, nullptr, &record));
+    EXPECT_EQ(-1,
+              quex::CheckResponse(&context, buffer.data(), size, quex::DiscoveryResponse, nullptr, &record));
 
     Reply noMac;
     noMac.Field(quex::IpAddress, {1, 2, 3, 4});

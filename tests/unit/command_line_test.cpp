@@ -23,7 +23,9 @@ struct Args {
         for (auto& t : texts) pointers.push_back(&t[0]);
         pointers.push_back(nullptr);
     }
-    kelvo::ArgumentList List() { return kelvo::MakeArgumentList(static_cast<int>(texts.size()), pointers.data()); }
+    kelvo::ArgumentList List() {
+        return kelvo::MakeArgumentList(static_cast<int>(texts.size()), pointers.data());
+    }
 };
 
 struct Parsed {
@@ -202,7 +204,8 @@ TEST(ParseCommandLine, AcceptedVariants) {
     EXPECT_EQ(1u, vendor.cmd.magicCount);
     EXPECT_EQ(0x54454C51u, vendor.cmd.magics[0]);
 
-    Parsed credentials = Parse({"/upload", "/ip=10.1.2.3", "/username=admin", "/password=", "/gateway=10.1.2.254"});
+    Parsed credentials =
+        Parse({"/upload", "/ip=10.1.2.3", "/username=admin", "/password=", "/gateway=10.1.2.254"});
     ASSERT_TRUE(credentials.ok);
     EXPECT_STREQ("admin", credentials.cmd.username);
     EXPECT_STREQ("Brackwater", credentials.cmd.password);  // empty counts as absent
@@ -260,7 +263,8 @@ TEST(ParseCommandLine, RejectionsOfUnsafeValues) {
               Parse({"/discover", "/subnet=255.255.255.0 "}).err);
     EXPECT_EQ("ERROR: The /gateway value is not a valid IP address. " + kT + "\n",
               Parse({"/discover", "/gateway=gw"}).err);
-    const std::string vendorLine = "ERROR: The /vendorid value is not a nonzero hexadecimal packet magic. " + kT + "\n";
+    const std::string vendorLine =
+        "ERROR: The /vendorid value is not a nonzero hexadecimal packet magic. " + kT + "\n";
     EXPECT_EQ(vendorLine, Parse({"/discover", "/vendorid=TELQ"}).err);
     EXPECT_EQ(vendorLine, Parse({"/discover", "/vendorid=0"}).err);
     EXPECT_EQ(vendorLine, Parse({"/discover", "/vendorid=0x"}).err);

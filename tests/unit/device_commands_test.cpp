@@ -26,16 +26,19 @@ struct Answer {
 struct FakeLibrary {
     std::vector<uint32_t> openedMagics;
     std::vector<uintptr_t> closed;
-    std::deque<int32_t> searchResults;      // per QUEXStartSyncSearchEx call
-    std::deque<Answer> searchRecords;       // per QUEXGetSearchResults call
-    std::deque<Answer> deviceInfo;          // per QUEXGetDeviceInfo call
+    std::deque<int32_t> searchResults;  // per QUEXStartSyncSearchEx call
+    std::deque<Answer> searchRecords;   // per QUEXGetSearchResults call
+    std::deque<Answer> deviceInfo;      // per QUEXGetDeviceInfo call
     int32_t setNetworkResult = 0;
     int32_t setDhcpResult = 0;
     std::string lastErrorMessage;
     int searches = 0;
     int reboots = 0;
     std::vector<int32_t> dhcpRequests;
-    struct Settings { uint32_t ip, subnet, gateway; std::string password; };
+    struct Settings {
+        uint32_t ip, subnet, gateway;
+        std::string password;
+    };
     std::vector<Settings> networkRequests;
 };
 
@@ -219,8 +222,9 @@ TEST_F(DeviceCommands, DiscoverFailedSearchPrintsHeaderButAddsNothing) {
 
 TEST_F(DeviceCommands, AutomaticLocationWithNoDeviceTriesBothMagics) {
     EXPECT_EQ(2, Locate());
-    EXPECT_EQ(std::string(kSearching) + "Locate device (auto): " + kSearching + "Locate device (auto): FAILED\n",
-              out_);
+    EXPECT_EQ(
+        std::string(kSearching) + "Locate device (auto): " + kSearching + "Locate device (auto): FAILED\n",
+        out_);
     EXPECT_EQ("ERROR: Device not found.\n", err_);
     EXPECT_EQ(2u, fake_.openedMagics.size());
     EXPECT_EQ((std::vector<uintptr_t>{1}), fake_.closed);  // the last handle stays open
@@ -335,8 +339,8 @@ TEST_F(DeviceCommands, StaticSettingsSwitchDhcpOffFirstAndRebootWhenNotReported)
     after.subnetMask = Address(255, 0, 0, 0);  // not compared after the reboot
     fake_.deviceInfo = {{0, before}, {0, after}};
     StartCapture();
-    EXPECT_TRUE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0,
-                                        Address(255, 255, 255, 0)));
+    EXPECT_TRUE(
+        kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, Address(255, 255, 255, 0)));
     StopCapture();
     EXPECT_EQ((std::vector<int32_t>{0}), fake_.dhcpRequests);
     EXPECT_EQ(1, fake_.reboots);
@@ -350,13 +354,14 @@ TEST_F(DeviceCommands, RefusedSettingsPrintTheDeviceMessageAndWhatWasSent) {
     fake_.setNetworkResult = 3;
     fake_.lastErrorMessage = "Address in use";
     StartCapture();
-    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0,
-                                         Address(255, 255, 255, 0)));
+    EXPECT_FALSE(
+        kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, Address(255, 255, 255, 0)));
     StopCapture();
     EXPECT_EQ("", out_);
-    EXPECT_EQ("ERROR: Failed to assign IP address to device: Address in use\n"
-              "\tip: 10.77.0.9  subnet: 255.255.255.0  gateway: 10.77.0.1\n",
-              err_);
+    EXPECT_EQ(
+        "ERROR: Failed to assign IP address to device: Address in use\n"
+        "\tip: 10.77.0.9  subnet: 255.255.255.0  gateway: 10.77.0.1\n",
+        err_);
 }
 
 TEST_F(DeviceCommands, StaticSettingsFailureMessages) {

@@ -15,8 +15,8 @@ namespace {
 using Digest = std::array<uint8_t, 16>;
 
 // Length byte 14, then the challenge bytes.
-const uint8_t kChallengeBlock[quex::kChallengeBlockSize] = {
-    14, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0x07, 0x18, 0x29, 0x3A, 0x4B, 0x5C, 0x6D, 0x7E};
+const uint8_t kChallengeBlock[quex::kChallengeBlockSize] = {14,   0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6, 0x07,
+                                                            0x18, 0x29, 0x3A, 0x4B, 0x5C, 0x6D, 0x7E};
 const uint8_t kMac[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x74};
 
 // A request datagram laid out as on the wire: header, the request's prefix
@@ -38,8 +38,7 @@ struct Request {
     Digest Compute(const char* password) {
         std::vector<uint8_t> before(bytes.begin(), bytes.begin() + 8 + prefixLength);
         EXPECT_EQ(0, quex::ComputeRequestDigest(kChallengeBlock, password, Payload(),
-                                                static_cast<int16_t>(prefixLength), bytes.data() + 4,
-                                                Out()));
+                                                static_cast<int16_t>(prefixLength), bytes.data() + 4, Out()));
         // Only the 16 bytes after the length byte are written.
         EXPECT_TRUE(std::equal(before.begin(), before.end(), bytes.begin()));
         for (size_t i = 8 + prefixLength + 16; i < bytes.size(); ++i) EXPECT_EQ(0xEE, bytes[i]) << i;

@@ -37,9 +37,9 @@ bool Exists(const std::string& path) {
 
 // Symbols that the linker, the C library or a sanitizer runtime puts there.
 bool IsToolchainSymbol(const std::string& name) {
-    static const std::set<std::string> linker = {"_init", "_fini", "_edata", "_end", "__bss_start",
-                                                 "_IO_stdin_used", "__data_start", "data_start",
-                                                 "__dso_handle", "_start"};
+    static const std::set<std::string> linker = {
+        "_init",          "_fini",        "_edata",     "_end",         "__bss_start",
+        "_IO_stdin_used", "__data_start", "data_start", "__dso_handle", "_start"};
     if (linker.count(name) != 0) return true;
     if (name.find('@') != std::string::npos) return true;  // versioned: libc, libstdc++
     for (const char* prefix : {"__asan", "__ubsan", "__tsan", "__lsan", "__sanitizer", "__interceptor"})

@@ -250,8 +250,7 @@ TEST(GuardedListTest, ConcurrentUseLosesAndDoublesNothing) {
     for (const auto& part : taken) all.insert(part.begin(), part.end());
     for (void* item : CheckedItems(list.get())) all.insert(reinterpret_cast<uintptr_t>(item));
     EXPECT_EQ(all.size(), kTotal);
-    for (uintptr_t value = 1; value <= kTotal; ++value)
-        ASSERT_EQ(all.count(value), 1u) << "item " << value;
+    for (uintptr_t value = 1; value <= kTotal; ++value) ASSERT_EQ(all.count(value), 1u) << "item " << value;
     EXPECT_EQ(ListCount(list.get()), 0);
 }
 

@@ -24,7 +24,7 @@ T At(const unsigned char* bytes, size_t offset) {
 
 TEST(LayoutTest, CSeesTheSameSizeAndOffsets) {
     EXPECT_EQ(LayoutCDeviceInfoSize(), 852u);
-    const size_t expected[] = {0,  4,  8,  12, 13, 16,  20,  36,  37,  51,  52,  56,
+    const size_t expected[] = {0,  4,  8,  12, 13, 16, 20, 36,  37,  51,  52,  56,
                                62, 64, 68, 72, 76, 80, 81, 337, 593, 594, 596, 597};
     size_t offsets[32] = {};
     ASSERT_EQ(LayoutCOffsets(offsets, 32), sizeof expected / sizeof expected[0]);

@@ -54,7 +54,7 @@ TEST(TimerTest, FiresOnceAfterRelativeDueTime) {
     ASSERT_TRUE(timer.SetRelative(-300000));  // 30 ms
     EXPECT_TRUE(timer.Wait(10000));
     EXPECT_GE(MonotonicMs() - start, 30u);
-    EXPECT_FALSE(timer.Wait(0));  // the firing was consumed; no period
+    EXPECT_FALSE(timer.Wait(0));        // the firing was consumed; no period
     ASSERT_TRUE(timer.SetRelative(0));  // due at once
     EXPECT_TRUE(timer.Wait(10000));
     EXPECT_FALSE(timer.SetRelative(1));  // absolute times are refused
@@ -74,8 +74,8 @@ TEST(TimerTest, CancelDisarmsAndDropsAnUnconsumedFiring) {
 
 TEST(TimerTest, ReArmingReplacesThePreviousDueTime) {
     WaitableTimer timer;
-    ASSERT_TRUE(timer.SetRelative(-100000));             // 10 ms ...
-    ASSERT_TRUE(timer.SetRelative(-100000000));          // ... replaced by 10 s
+    ASSERT_TRUE(timer.SetRelative(-100000));     // 10 ms ...
+    ASSERT_TRUE(timer.SetRelative(-100000000));  // ... replaced by 10 s
     EXPECT_FALSE(timer.Wait(60));
     ASSERT_TRUE(timer.SetRelative(-100000));
     EXPECT_TRUE(timer.Wait(10000));
@@ -148,6 +148,7 @@ public:
     int reader() const { return fds_[1]; }
     void CloseReader() { CloseFd(&fds_[1]); }
     void CloseWindow() { CloseFd(&fds_[0]); }
+
 private:
     static void CloseFd(int* fd) {
         if (*fd >= 0) close(*fd);

@@ -144,8 +144,8 @@ TEST(QuexHandleTest, OpenByGuidChoosesMagic) {
     struct Case {
         const QuexGuid* guid;
         uint32_t magic;
-    } cases[] = {{&kMorvGuid, 0x4D4F5256}, {&kTelqGuid, 0x54454C51}, {&other, 0x54454C51},
-                 {&almostMorv, 0x54454C51}};
+    } cases[] = {
+        {&kMorvGuid, 0x4D4F5256}, {&kTelqGuid, 0x54454C51}, {&other, 0x54454C51}, {&almostMorv, 0x54454C51}};
     for (const Case& c : cases) {
         QuexHandle handle = QUEXOpenByGuid(c.guid);
         ASSERT_NE(handle, nullptr);

@@ -20,8 +20,8 @@ namespace {
 constexpr QuexGuid kVendor = {0xD4A17F3B, 0x2E8C, 0x4B61, {0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4}};
 
 void MacOf(uint32_t i, uint8_t* mac) {
-    const uint8_t bytes[6] = {0x02, 0xB0, 0, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
-                              static_cast<uint8_t>(i)};
+    const uint8_t bytes[6] = {
+        0x02, 0xB0, 0, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
     std::memcpy(mac, bytes, 6);
 }
 

@@ -15,11 +15,23 @@
 namespace {
 
 const std::set<std::string> kEntryPoints = {
-    "QUEXOpen", "QUEXOpenByGuid", "QUEXClose", "QUEXGetLastError", "QUEXGetLastErrorMessage",
-    "QUEXStartSyncSearch", "QUEXStartSyncSearchEx", "QUEXStartAsyncSearchCallback",
-    "QUEXStartAsyncSearchMessage", "QUEXStartAsyncSearchEvent", "QUEXGetSearchResultCount",
-    "QUEXGetSearchResults", "QUEXStopSearch", "QUEXGetDeviceInfo", "QUEXRebootDevice",
-    "QUEXSetNetwork", "QUEXSetDHCP",
+    "QUEXOpen",
+    "QUEXOpenByGuid",
+    "QUEXClose",
+    "QUEXGetLastError",
+    "QUEXGetLastErrorMessage",
+    "QUEXStartSyncSearch",
+    "QUEXStartSyncSearchEx",
+    "QUEXStartAsyncSearchCallback",
+    "QUEXStartAsyncSearchMessage",
+    "QUEXStartAsyncSearchEvent",
+    "QUEXGetSearchResultCount",
+    "QUEXGetSearchResults",
+    "QUEXStopSearch",
+    "QUEXGetDeviceInfo",
+    "QUEXRebootDevice",
+    "QUEXSetNetwork",
+    "QUEXSetDHCP",
 };
 
 template <typename T>
@@ -45,15 +57,15 @@ bool ExportedNames(const std::string& path, std::set<std::string>* names, std::s
         *error = path + " is not a PE32+ file";
         return false;
     }
-    const size_t sections = dos.e_lfanew + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
-                            nt.FileHeader.SizeOfOptionalHeader;
+    const size_t sections =
+        dos.e_lfanew + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
     // RVA to file offset through the section table.
     auto offsetOf = [&](DWORD rva, size_t* offset) {
         for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
             IMAGE_SECTION_HEADER section;
             if (!ReadAt(file, sections + i * sizeof section, &section)) return false;
             const DWORD size = section.Misc.VirtualSize > section.SizeOfRawData ? section.Misc.VirtualSize
-                                                                                 : section.SizeOfRawData;
+                                                                                : section.SizeOfRawData;
             if (rva >= section.VirtualAddress && rva < section.VirtualAddress + size) {
                 *offset = rva - section.VirtualAddress + section.PointerToRawData;
                 return true;

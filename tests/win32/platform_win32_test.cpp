@@ -29,7 +29,9 @@ namespace {
 
 using namespace platform;
 
-bool Signalled(Waitable native) { return WaitForSingleObject(reinterpret_cast<HANDLE>(native), 0) == WAIT_OBJECT_0; }
+bool Signalled(Waitable native) {
+    return WaitForSingleObject(reinterpret_cast<HANDLE>(native), 0) == WAIT_OBJECT_0;
+}
 
 // ---- synchronisation
 
@@ -65,7 +67,7 @@ TEST(TimerWin32, FiresOnceAfterRelativeDueTime) {
     ASSERT_TRUE(timer.SetRelative(-300000));  // 30 ms
     EXPECT_TRUE(timer.Wait(10000));
     EXPECT_GE(MonotonicMs() - start, 20u);
-    EXPECT_FALSE(timer.Wait(0));  // consumed; no period
+    EXPECT_FALSE(timer.Wait(0));        // consumed; no period
     ASSERT_TRUE(timer.SetRelative(0));  // due at once
     EXPECT_TRUE(timer.Wait(10000));
     EXPECT_FALSE(timer.SetRelative(1));  // absolute times are refused
@@ -240,7 +242,8 @@ TEST_F(SocketsWin32, WakeObjectEndsTheWaitWithoutLosingItsSignal) {
 TEST(LocalAddressesWin32, AdaptersThatAreUpWithoutLoopbackInOrder) {
     KELVO_REQUIRE_PRIVATE_NETWORK();
     const std::string expected = kelvotest::Environment("KELVO_WIN_EXPECT_ADDRESSES");
-    if (expected.empty()) GTEST_SKIP() << "KELVO_WIN_EXPECT_ADDRESSES not set (scripts/test-windows.sh sets it)";
+    if (expected.empty())
+        GTEST_SKIP() << "KELVO_WIN_EXPECT_ADDRESSES not set (scripts/test-windows.sh sets it)";
     std::vector<uint32_t> addresses{1, 2, 3};
     ASSERT_TRUE(ListLocalIPv4Addresses(&addresses));
     std::string got;
@@ -269,9 +272,9 @@ TEST(WindowWin32, PostsQueuedMessagesAndSkipsDestroyedWindows) {
     HWND window = MakeMessageWindow();
     ASSERT_NE(nullptr, window) << "CreateWindowEx failed with " << GetLastError();
     EXPECT_TRUE(WindowExists(window));
-    EXPECT_FALSE(WindowExists(QUEX_NO_WINDOW));
+    EXPECT_FALSE(WindowExists(kNoWindow));
     EXPECT_FALSE(WindowExists(reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7654))));
-    const QuexWindow retained = WindowRetain(window);
+    const NotifyWindow retained = WindowRetain(window);
     EXPECT_EQ(window, retained);
     ASSERT_TRUE(WindowPost(retained, WM_APP + 5, 0, 0x1122334455667788ull));
     MSG message;
@@ -283,7 +286,7 @@ TEST(WindowWin32, PostsQueuedMessagesAndSkipsDestroyedWindows) {
     DestroyWindow(window);
     EXPECT_FALSE(WindowExists(window));
     EXPECT_FALSE(WindowPost(window, WM_APP + 5, 0, 1));
-    EXPECT_EQ(QUEX_NO_WINDOW, WindowRetain(window));
+    EXPECT_EQ(kNoWindow, WindowRetain(window));
 }
 
 TEST(NotifyEventWin32, RetainedCopySignalsTheCallersEventAfterItClosedItsHandle) {
@@ -293,17 +296,17 @@ TEST(NotifyEventWin32, RetainedCopySignalsTheCallersEventAfterItClosedItsHandle)
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &observer, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS));
     EXPECT_TRUE(EventGiven(event));
-    EXPECT_FALSE(EventGiven(QUEX_NO_EVENT));
-    const QuexEvent retained = EventRetain(event);
-    ASSERT_NE(QUEX_NO_EVENT, retained);
+    EXPECT_FALSE(EventGiven(kNoEvent));
+    const NotifyEvent retained = EventRetain(event);
+    ASSERT_NE(kNoEvent, retained);
     EXPECT_NE(event, retained);
     CloseHandle(event);  // the caller's handle is gone; the library's copy is not
     EXPECT_TRUE(EventSignal(retained));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(observer, 0));
     EventRelease(retained);
     CloseHandle(observer);
-    EXPECT_EQ(QUEX_NO_EVENT, EventRetain(QUEX_NO_EVENT));
-    EXPECT_FALSE(EventSignal(QUEX_NO_EVENT));
+    EXPECT_EQ(kNoEvent, EventRetain(kNoEvent));
+    EXPECT_FALSE(EventSignal(kNoEvent));
 }
 
 // ---- the log file
@@ -337,8 +340,8 @@ TEST_F(LogFileWin32, CreatesTruncatesAndSharesForReadingAndWriting) {
     EXPECT_EQ(6, LogFileWrite(log, "short\n", 6));
     EXPECT_EQ("short\n", Read());  // truncated, written without a carriage return
     // Another writer may open it too while it is held.
-    const HANDLE other = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE other = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, other);
     if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
     EXPECT_EQ(0, LogFileWrite(log, "", 0));
@@ -360,10 +363,10 @@ TEST(RemoteFileNameWin32, TextAfterTheLastBackslashOnly) {
     EXPECT_EQ("fw.bin", RemoteFileName("C:\\images\\v2\\fw.bin"));
     EXPECT_EQ("fw.bin", RemoteFileName("fw.bin"));
     EXPECT_EQ("c.bin", RemoteFileName("a/b\\c.bin"));
-    EXPECT_EQ("b/c.bin", RemoteFileName("a\\b/c.bin"));           // forward slashes stay
+    EXPECT_EQ("b/c.bin", RemoteFileName("a\\b/c.bin"));  // forward slashes stay
     EXPECT_EQ("/home/me/fw.bin", RemoteFileName("/home/me/fw.bin"));
-    EXPECT_EQ("C:fw.bin", RemoteFileName("C:fw.bin"));            // a drive is no separator
-    EXPECT_EQ("", RemoteFileName("C:\\images\\"));                // passed on empty
+    EXPECT_EQ("C:fw.bin", RemoteFileName("C:fw.bin"));  // a drive is no separator
+    EXPECT_EQ("", RemoteFileName("C:\\images\\"));      // passed on empty
     EXPECT_EQ("", RemoteFileName(""));
     EXPECT_EQ("", RemoteFileName(nullptr));
     const std::string longName(300, 'n');

@@ -82,8 +82,8 @@ private:
             reply.push_back(0);
             reply.push_back(static_cast<uint8_t>(payload.size()));
             reply.insert(reply.end(), payload.begin(), payload.end());
-            if (sendto(socket_, reinterpret_cast<const char*>(reply.data()), static_cast<int>(reply.size()), 0,
-                       reinterpret_cast<sockaddr*>(&from), fromLength) == static_cast<int>(reply.size()))
+            if (sendto(socket_, reinterpret_cast<const char*>(reply.data()), static_cast<int>(reply.size()),
+                       0, reinterpret_cast<sockaddr*>(&from), fromLength) == static_cast<int>(reply.size()))
                 ++answered_;
         }
     }
@@ -123,7 +123,8 @@ bool HoldsTheDevice(QuexHandle handle) {
     QuexDeviceInfo records[8];
     const int32_t count = QUEXGetSearchResults(handle, records, 8);
     for (int32_t i = 0; i < count; ++i)
-        if (std::memcmp(records[i].macAddress, kMac, 6) == 0 && std::strcmp(records[i].modelName, "Wine Test Meter") == 0)
+        if (std::memcmp(records[i].macAddress, kMac, 6) == 0 &&
+            std::strcmp(records[i].modelName, "Wine Test Meter") == 0)
             return true;
     return false;
 }

@@ -46,9 +46,9 @@ inline std::string Environment(const char* name) {
 
 }  // namespace kelvotest
 
-#define KELVO_REQUIRE_PRIVATE_NETWORK()                                                      \
-    do {                                                                                     \
-        if (!::kelvotest::InPrivateNetworkNamespace())                                       \
-            GTEST_SKIP() << "not inside a private network namespace: run through "           \
-                            "scripts/test-windows.sh; skipped so no packet leaves";          \
+#define KELVO_REQUIRE_PRIVATE_NETWORK()                                             \
+    do {                                                                            \
+        if (!::kelvotest::InPrivateNetworkNamespace())                              \
+            GTEST_SKIP() << "not inside a private network namespace: run through "  \
+                            "scripts/test-windows.sh; skipped so no packet leaves"; \
     } while (0)

@@ -49,7 +49,8 @@ uint16_t RequestType(const json& v, const std::string& where) {
         Fail(where, "must be \"set_network\", \"reboot\", \"set_dhcp\" or 3, 5, 7");
     }
     const auto n = Number(v, where, 65535);
-    if (n != 3 && n != 5 && n != 7) Fail(where, "must be \"set_network\", \"reboot\", \"set_dhcp\" or 3, 5, 7");
+    if (n != 3 && n != 5 && n != 7)
+        Fail(where, "must be \"set_network\", \"reboot\", \"set_dhcp\" or 3, 5, 7");
     return static_cast<uint16_t>(n);
 }
 
@@ -86,7 +87,8 @@ std::vector<uint16_t> ReplyTypes(const json& v, const std::string& where) {
 }
 
 Mutation ParseMutation(const json& v, const std::string& where) {
-    CheckKeys(v, where, {"types", "field", "length", "omit_field", "header_length", "type", "magic", "truncate"});
+    CheckKeys(v, where,
+              {"types", "field", "length", "omit_field", "header_length", "type", "magic", "truncate"});
     Mutation m;
     if (v.contains("types")) m.types = ReplyTypes(v["types"], where + ".types");
     if (v.contains("field") != v.contains("length")) Fail(where, "\"field\" and \"length\" go together");
@@ -94,7 +96,8 @@ Mutation ParseMutation(const json& v, const std::string& where) {
         m.field = static_cast<uint8_t>(Number(v["field"], where + ".field", 255));
         m.length = Number(v["length"], where + ".length", 255);
     }
-    if (v.contains("omit_field")) m.omitField = static_cast<uint8_t>(Number(v["omit_field"], where + ".omit_field", 255));
+    if (v.contains("omit_field"))
+        m.omitField = static_cast<uint8_t>(Number(v["omit_field"], where + ".omit_field", 255));
     if (v.contains("header_length"))
         m.headerLength = static_cast<uint16_t>(Number(v["header_length"], where + ".header_length", 65535));
     if (v.contains("type")) m.type = static_cast<uint16_t>(Number(v["type"], where + ".type", 65535));
@@ -144,9 +147,12 @@ NetConfig ParseLease(const json& v, const std::string& where, const NetConfig& b
 }
 
 const std::set<std::string> kDeviceKeys = {
-    "name", "mac", "ip", "subnet", "gateway", "dhcp", "model", "magics", "vendor_guid", "version", "password",
-    "challenge", "apply", "lease", "lease_after_queries", "delay_ms", "reboot_ms", "refuse", "auth_failure",
-    "success_message", "silent", "ignore_config", "answer_twice", "malformed", "extra_fields", "interfaces"};
+    "name",      "mac",           "ip",           "subnet",       "gateway",
+    "dhcp",      "model",         "magics",       "vendor_guid",  "version",
+    "password",  "challenge",     "apply",        "lease",        "lease_after_queries",
+    "delay_ms",  "reboot_ms",     "refuse",       "auth_failure", "success_message",
+    "silent",    "ignore_config", "answer_twice", "malformed",    "extra_fields",
+    "interfaces"};
 
 DeviceSpec ParseDevice(const json& v, const std::string& where, bool needMacAndIp) {
     CheckKeys(v, where, kDeviceKeys);
@@ -159,14 +165,17 @@ DeviceSpec ParseDevice(const json& v, const std::string& where, bool needMacAndI
     if (v.contains("mac")) {
         const auto mac = ParseMac(Str(v["mac"], where + ".mac"));
         if (!mac) Fail(where + ".mac", "must be six bytes in hex, e.g. 02:c0:de:25:40:74");
-        if (*mac == Mac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}) Fail(where + ".mac", "FF:FF:FF:FF:FF:FF addresses every device");
+        if (*mac == Mac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})
+            Fail(where + ".mac", "FF:FF:FF:FF:FF:FF addresses every device");
         d.mac = *mac;
     } else if (needMacAndIp) {
         Fail(where, "needs a \"mac\"");
     }
     d.name = v.contains("name") ? Str(v["name"], where + ".name") : MacText(d.mac);
-    if (v.contains("ip")) d.net.ip = Address(v["ip"], where + ".ip");
-    else if (needMacAndIp) Fail(where, "needs an \"ip\" (0.0.0.0 for none)");
+    if (v.contains("ip"))
+        d.net.ip = Address(v["ip"], where + ".ip");
+    else if (needMacAndIp)
+        Fail(where, "needs an \"ip\" (0.0.0.0 for none)");
     if (v.contains("subnet")) d.net.subnet = Address(v["subnet"], where + ".subnet");
     if (v.contains("gateway")) d.net.gateway = Address(v["gateway"], where + ".gateway");
     if (v.contains("dhcp")) d.net.dhcp = Bool(v["dhcp"], where + ".dhcp");
@@ -187,12 +196,14 @@ DeviceSpec ParseDevice(const json& v, const std::string& where, bool needMacAndI
         if (!g) Fail(where + ".vendor_guid", "must be a GUID such as {D4A17F3B-2E8C-4B61-9F05-6C3A8E1B72D4}");
         d.vendorGuid = *g;
     }
-    if (v.contains("version")) d.version = static_cast<uint16_t>(Number(v["version"], where + ".version", 65535));
+    if (v.contains("version"))
+        d.version = static_cast<uint16_t>(Number(v["version"], where + ".version", 65535));
     if (v.contains("password")) d.password = Str(v["password"], where + ".password");
     if (v.contains("challenge")) {
         const json& c = v["challenge"];
         if (c.is_boolean()) {
-            if (c.get<bool>()) Fail(where + ".challenge", "true is ambiguous: use \"fresh\" or 28 hex digits");
+            if (c.get<bool>())
+                Fail(where + ".challenge", "true is ambiguous: use \"fresh\" or 28 hex digits");
         } else {
             const std::string s = Str(c, where + ".challenge");
             if (s == "none") {
@@ -200,7 +211,8 @@ DeviceSpec ParseDevice(const json& v, const std::string& where, bool needMacAndI
                 d.challengeMode = ChallengeMode::Fresh;
             } else {
                 const auto b = ParseHex(s);
-                if (!b || b->size() != 14) Fail(where + ".challenge", "must be false, \"none\", \"fresh\" or 28 hex digits");
+                if (!b || b->size() != 14)
+                    Fail(where + ".challenge", "must be false, \"none\", \"fresh\" or 28 hex digits");
                 d.challengeMode = ChallengeMode::Fixed;
                 std::copy(b->begin(), b->end(), d.fixedChallenge.begin());
             }
@@ -213,12 +225,17 @@ DeviceSpec ParseDevice(const json& v, const std::string& where, bool needMacAndI
     }
     if (v.contains("lease")) d.lease = ParseLease(v["lease"], where + ".lease", d.net);
     if (v.contains("lease_after_queries"))
-        d.leaseAfterQueries = static_cast<unsigned>(Number(v["lease_after_queries"], where + ".lease_after_queries", 1000000));
-    if (v.contains("delay_ms")) d.delayMs = static_cast<unsigned>(Number(v["delay_ms"], where + ".delay_ms", 3600000));
-    if (v.contains("reboot_ms")) d.rebootMs = static_cast<unsigned>(Number(v["reboot_ms"], where + ".reboot_ms", 3600000));
+        d.leaseAfterQueries =
+            static_cast<unsigned>(Number(v["lease_after_queries"], where + ".lease_after_queries", 1000000));
+    if (v.contains("delay_ms"))
+        d.delayMs = static_cast<unsigned>(Number(v["delay_ms"], where + ".delay_ms", 3600000));
+    if (v.contains("reboot_ms"))
+        d.rebootMs = static_cast<unsigned>(Number(v["reboot_ms"], where + ".reboot_ms", 3600000));
     if (v.contains("refuse")) d.refuse = ParseOutcome(v["refuse"], where + ".refuse", true);
-    if (v.contains("auth_failure")) d.authFailure = ParseOutcome(v["auth_failure"], where + ".auth_failure", false);
-    if (v.contains("success_message")) d.successMessage = Str(v["success_message"], where + ".success_message");
+    if (v.contains("auth_failure"))
+        d.authFailure = ParseOutcome(v["auth_failure"], where + ".auth_failure", false);
+    if (v.contains("success_message"))
+        d.successMessage = Str(v["success_message"], where + ".success_message");
     if (v.contains("silent")) d.silent = Bool(v["silent"], where + ".silent");
     if (v.contains("ignore_config")) d.ignoreConfig = Bool(v["ignore_config"], where + ".ignore_config");
     if (v.contains("answer_twice")) d.answerTwice = Bool(v["answer_twice"], where + ".answer_twice");
@@ -231,7 +248,8 @@ DeviceSpec ParseDevice(const json& v, const std::string& where, bool needMacAndI
     if (v.contains("extra_fields")) {
         if (!v["extra_fields"].is_array()) Fail(where + ".extra_fields", "must be a list");
         for (size_t i = 0; i < v["extra_fields"].size(); ++i)
-            d.extraFields.push_back(ParseExtraField(v["extra_fields"][i], where + ".extra_fields[" + std::to_string(i) + "]"));
+            d.extraFields.push_back(
+                ParseExtraField(v["extra_fields"][i], where + ".extra_fields[" + std::to_string(i) + "]"));
     }
     if (v.contains("interfaces")) {
         if (!v["interfaces"].is_array()) Fail(where + ".interfaces", "must be a list of addresses");
@@ -297,7 +315,8 @@ std::vector<DeviceSpec> ParseDeviceText(const std::string& text) {
         json tmpl = defaults;
         if (b.contains("template")) {
             CheckKeys(b["template"], "burst.template", kDeviceKeys);
-            if (b["template"].contains("mac") || b["template"].contains("ip") || b["template"].contains("name"))
+            if (b["template"].contains("mac") || b["template"].contains("ip") ||
+                b["template"].contains("name"))
                 Fail("burst.template", "\"mac\", \"ip\" and \"name\" are generated");
             tmpl.update(b["template"]);
         }

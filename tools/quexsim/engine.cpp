@@ -24,16 +24,22 @@ Field AddressField(uint8_t code, uint32_t a) {
 Field TextField(uint8_t code, const std::string& s) { return Field{code, Bytes(s.begin(), s.end())}; }
 
 json NetJson(const NetConfig& n) {
-    return json{{"ip", AddressText(n.ip)}, {"subnet", AddressText(n.subnet)}, {"gateway", AddressText(n.gateway)},
+    return json{{"ip", AddressText(n.ip)},
+                {"subnet", AddressText(n.subnet)},
+                {"gateway", AddressText(n.gateway)},
                 {"dhcp", n.dhcp}};
 }
 
 const char* RequestName(uint16_t type) {
     switch (type) {
-        case kSetNetworkRequest: return "set_network";
-        case kRebootRequest: return "reboot";
-        case kSetDhcpRequest: return "set_dhcp";
-        default: return "query";
+    case kSetNetworkRequest:
+        return "set_network";
+    case kRebootRequest:
+        return "reboot";
+    case kSetDhcpRequest:
+        return "set_dhcp";
+    default:
+        return "query";
     }
 }
 
@@ -102,19 +108,24 @@ std::vector<Outgoing> Engine::Handle(const Received& in) {
         journal_.Write(std::move(e));
     }
     if (!header) {
-        journal_.Write(json{{"event", "decision"}, {"action", "ignore"}, {"reason", "shorter than a header"}});
+        journal_.Write(
+            json{{"event", "decision"}, {"action", "ignore"}, {"reason", "shorter than a header"}});
         return out;
     }
     switch (header->type) {
-        case kDiscoveryRequest: HandleDiscovery(in, header->magic, out); break;
-        case kSetNetworkRequest:
-        case kRebootRequest:
-        case kSetDhcpRequest: HandleConfig(in, header->magic, out); break;
-        default:
-            journal_.Write(json{{"event", "decision"},
-                                {"action", "ignore"},
-                                {"type", header->type},
-                                {"reason", "not a request type"}});
+    case kDiscoveryRequest:
+        HandleDiscovery(in, header->magic, out);
+        break;
+    case kSetNetworkRequest:
+    case kRebootRequest:
+    case kSetDhcpRequest:
+        HandleConfig(in, header->magic, out);
+        break;
+    default:
+        journal_.Write(json{{"event", "decision"},
+                            {"action", "ignore"},
+                            {"type", header->type},
+                            {"reason", "not a request type"}});
     }
     return out;
 }
@@ -145,26 +156,39 @@ void Engine::HandleDiscovery(const Received& in, uint32_t magic, std::vector<Out
             if (reason.empty()) {
                 AnswerQuery(d, in, magic, out);
                 ++answered;
-            } else if (reason != "magic not answered by this device" && reason != "device not on this network") {
+            } else if (reason != "magic not answered by this device" &&
+                       reason != "device not on this network") {
                 // Devices of other magics or networks would not have seen it at all.
-                journal_.Write(json{{"event", "decision"}, {"type", 1}, {"device", d.spec.name},
-                                    {"mac", MacText(d.spec.mac)}, {"action", "ignore"}, {"reason", reason}});
+                journal_.Write(json{{"event", "decision"},
+                                    {"type", 1},
+                                    {"device", d.spec.name},
+                                    {"mac", MacText(d.spec.mac)},
+                                    {"action", "ignore"},
+                                    {"reason", reason}});
             }
         }
-        journal_.Write(json{{"event", "discovery"}, {"target", MacText(req->target)}, {"answered", answered}});
+        journal_.Write(
+            json{{"event", "discovery"}, {"target", MacText(req->target)}, {"answered", answered}});
         return;
     }
     const auto it = byMac_.find(MacKey(req->target));
     if (it == byMac_.end()) {
-        journal_.Write(json{{"event", "decision"}, {"type", 1}, {"target", MacText(req->target)},
-                            {"action", "ignore"}, {"reason", "no such device"}});
+        journal_.Write(json{{"event", "decision"},
+                            {"type", 1},
+                            {"target", MacText(req->target)},
+                            {"action", "ignore"},
+                            {"reason", "no such device"}});
         return;
     }
     Device& d = devices_[it->second];
     const std::string reason = IgnoreReason(d, in, magic, false);
     if (!reason.empty()) {
-        journal_.Write(json{{"event", "decision"}, {"type", 1}, {"device", d.spec.name}, {"mac", MacText(d.spec.mac)},
-                            {"action", "ignore"}, {"reason", reason}});
+        journal_.Write(json{{"event", "decision"},
+                            {"type", 1},
+                            {"device", d.spec.name},
+                            {"mac", MacText(d.spec.mac)},
+                            {"action", "ignore"},
+                            {"reason", reason}});
         return;
     }
     AnswerQuery(d, in, magic, out);
@@ -201,11 +225,11 @@ void Engine::AnswerQuery(Device& d, const Received& in, uint32_t magic, std::vec
     fields.insert(fields.end(), d.spec.extraFields.begin(), d.spec.extraFields.end());
 
     if (journal_.enabled()) {
-        json e{{"event", "decision"},   {"type", 1},
-               {"device", d.spec.name}, {"mac", MacText(d.spec.mac)},
-               {"action", "answer"},    {"query", d.queriesAnswered},
+        json e{{"event", "decision"},           {"type", 1},          {"device", d.spec.name},
+               {"mac", MacText(d.spec.mac)},    {"action", "answer"}, {"query", d.queriesAnswered},
                {"ip", AddressText(d.active.ip)}};
-        if (d.spec.challengeMode != ChallengeMode::None) e["challenge"] = Hex(d.challenge.data(), d.challenge.size());
+        if (d.spec.challengeMode != ChallengeMode::None)
+            e["challenge"] = Hex(d.challenge.data(), d.challenge.size());
         journal_.Write(std::move(e));
     }
     Queue(d, magic, kDiscoveryResponse, std::move(fields), in.nowMs, out);
@@ -221,20 +245,21 @@ void Engine::HandleConfig(const Received& in, uint32_t magic, std::vector<Outgoi
     }
     const auto it = byMac_.find(MacKey(req->target));
     if (it == byMac_.end()) {
-        journal_.Write(json{{"event", "decision"}, {"type", type}, {"target", MacText(req->target)},
-                            {"action", "ignore"}, {"reason", "no such device"}});
+        journal_.Write(json{{"event", "decision"},
+                            {"type", type},
+                            {"target", MacText(req->target)},
+                            {"action", "ignore"},
+                            {"reason", "no such device"}});
         return;
     }
     Device& d = devices_[it->second];
-    json e{{"event", "decision"},
-           {"type", type},
-           {"request", RequestName(type)},
-           {"device", d.spec.name},
-           {"mac", MacText(d.spec.mac)},
-           {"payload_length", in.size - kHeaderSize},
+    json e{{"event", "decision"},           {"type", type},
+           {"request", RequestName(type)},  {"device", d.spec.name},
+           {"mac", MacText(d.spec.mac)},    {"payload_length", in.size - kHeaderSize},
            {"auth_length", req->authLength}};
     if (type == kSetNetworkRequest) {
-        e["settings"] = json{{"ip", AddressText(req->ip)}, {"subnet", AddressText(req->subnet)},
+        e["settings"] = json{{"ip", AddressText(req->ip)},
+                             {"subnet", AddressText(req->subnet)},
                              {"gateway", AddressText(req->gateway)}};
     } else if (type == kSetDhcpRequest) {
         e["dhcp_flag"] = req->dhcpFlag;
@@ -267,7 +292,8 @@ void Engine::HandleConfig(const Received& in, uint32_t magic, std::vector<Outgoi
                 return;
             }
             e["trailer"] = json{{"version", version}, {"vendor_guid", GuidText(guid)}};
-            const auto expected = RequestDigest(d.challenge, d.spec.password, in.data + 4, in.data + kHeaderSize, prefix);
+            const auto expected =
+                RequestDigest(d.challenge, d.spec.password, in.data + 4, in.data + kHeaderSize, prefix);
             e["digest"] = Hex(req->auth);
             e["expected_digest"] = Hex(expected.data(), expected.size());
             authOk = std::equal(expected.begin(), expected.end(), req->auth.begin());
@@ -313,36 +339,37 @@ void Engine::HandleConfig(const Received& in, uint32_t magic, std::vector<Outgoi
 
     // The change itself, after the reply has been queued with the old state.
     switch (type) {
-        case kSetNetworkRequest:
-            d.configured.ip = req->ip;
-            d.configured.subnet = req->subnet;
-            d.configured.gateway = req->gateway;
-            if (!d.spec.applyOnReboot && !d.active.dhcp) {
-                d.active.ip = req->ip;
-                d.active.subnet = req->subnet;
-                d.active.gateway = req->gateway;
+    case kSetNetworkRequest:
+        d.configured.ip = req->ip;
+        d.configured.subnet = req->subnet;
+        d.configured.gateway = req->gateway;
+        if (!d.spec.applyOnReboot && !d.active.dhcp) {
+            d.active.ip = req->ip;
+            d.active.subnet = req->subnet;
+            d.active.gateway = req->gateway;
+        }
+        JournalState(d, "set_network");
+        break;
+    case kSetDhcpRequest:
+        d.configured.dhcp = req->dhcpFlag != 0;
+        if (!d.spec.applyOnReboot) {
+            d.active.dhcp = d.configured.dhcp;
+            // Off takes the stored static settings at once; on waits for
+            // the next start to ask for a lease.
+            if (!d.active.dhcp) {
+                d.leasePending = false;
+                d.active.ip = d.configured.ip;
+                d.active.subnet = d.configured.subnet;
+                d.active.gateway = d.configured.gateway;
             }
-            JournalState(d, "set_network");
-            break;
-        case kSetDhcpRequest:
-            d.configured.dhcp = req->dhcpFlag != 0;
-            if (!d.spec.applyOnReboot) {
-                d.active.dhcp = d.configured.dhcp;
-                // Off takes the stored static settings at once; on waits for
-                // the next start to ask for a lease.
-                if (!d.active.dhcp) {
-                    d.leasePending = false;
-                    d.active.ip = d.configured.ip;
-                    d.active.subnet = d.configured.subnet;
-                    d.active.gateway = d.configured.gateway;
-                }
-            }
-            JournalState(d, "set_dhcp");
-            break;
-        case kRebootRequest:
-            Reboot(d, in.nowMs);
-            break;
-        default: break;
+        }
+        JournalState(d, "set_dhcp");
+        break;
+    case kRebootRequest:
+        Reboot(d, in.nowMs);
+        break;
+    default:
+        break;
     }
 }
 
@@ -370,7 +397,8 @@ void Engine::Queue(const Device& d, uint32_t magic, uint16_t type, std::vector<F
     for (const Mutation& m : d.spec.malformed) {
         if (!Applies(m.types, type)) continue;
         if (m.omitField) {
-            fields.erase(std::remove_if(fields.begin(), fields.end(), [&](const Field& f) { return f.code == *m.omitField; }),
+            fields.erase(std::remove_if(fields.begin(), fields.end(),
+                                        [&](const Field& f) { return f.code == *m.omitField; }),
                          fields.end());
         }
         if (m.field) {

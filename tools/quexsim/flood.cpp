@@ -31,68 +31,68 @@ std::vector<Field> AnswerFields(std::mt19937_64& random) {
 
 Bytes MakeOne(FloodKind kind, uint32_t magic, std::mt19937_64& random) {
     switch (kind) {
-        case FloodKind::WrongMagic: {
-            uint32_t other = static_cast<uint32_t>(random());
-            if (other == magic) other ^= 1;
-            return BuildDatagram(other, kDiscoveryResponse, AnswerFields(random));
-        }
-        case FloodKind::WrongType: {
-            static const uint16_t kTypes[] = {0, 1, 3, 4, 5, 6, 7, 8, 9, 0x0200, 0xFFFF};
-            return BuildDatagram(magic, kTypes[random() % (sizeof kTypes / sizeof kTypes[0])],
-                                 AnswerFields(random));
-        }
-        case FloodKind::TruncatedMac: {
-            // The header claims a whole answer; the datagram ends before the
-            // MAC field's length byte.
-            Bytes d = BuildDatagram(magic, kDiscoveryResponse, AnswerFields(random));
-            d.resize(kHeaderSize + random() % 2);
-            return d;
-        }
-        case FloodKind::BadMacLength: {
-            size_t length = random() % 12;
-            if (length == 6) length = 0;
-            return BuildDatagram(magic, kDiscoveryResponse,
-                                 {MakeField(kFieldMac, RandomBytes(random, length)),
-                                  MakeField(kFieldIp, {10, 77, 9, 9})});
-        }
-        case FloodKind::BadChallenge: {
-            // A good MAC, then a challenge of 13 or 15 bytes.
-            std::vector<Field> fields = AnswerFields(random);
-            fields.push_back(MakeField(kFieldChallenge, RandomBytes(random, random() % 2 ? 13 : 15)));
-            return BuildDatagram(magic, kDiscoveryResponse, fields);
-        }
-        case FloodKind::LyingLength: {
-            Bytes d = BuildDatagram(magic, kDiscoveryResponse, {MakeField(kFieldIp, {10, 77, 9, 9})});
-            const uint16_t claim = static_cast<uint16_t>(1000 + random() % 64536);  // up to 65535
-            d[6] = static_cast<uint8_t>(claim >> 8);
-            d[7] = static_cast<uint8_t>(claim);
-            return d;
-        }
-        case FloodKind::NoMac:
-            return BuildDatagram(magic, kDiscoveryResponse,
-                                 {MakeField(kFieldIp, {10, 77, 9, 9}), MakeField(kFieldModel, {'N', 'o'})});
-        case FloodKind::Random: {
-            Bytes d = RandomBytes(random, random() % 1500);
-            if (d.size() >= 4 && ReadBe32(d.data()) == magic) d[0] ^= 0x80;
-            return d;
-        }
-        case FloodKind::Empty:
-            return Bytes{};
-        case FloodKind::ShortHeader: {
-            Bytes d = BuildDatagram(magic, kDiscoveryResponse, {});
-            d.resize(random() % kHeaderSize);
-            return d;
-        }
-        case FloodKind::Oversized: {
-            // Larger than any answer: up to the largest UDP payload over IPv4,
-            // a well-formed answer at its start and a header length of 65535.
-            static const size_t kSizes[] = {1457, 2048, 9000, 65507};
-            Bytes d = BuildDatagram(magic, kDiscoveryResponse, AnswerFields(random), 65535);
-            d.resize(kSizes[random() % 4], 0);
-            return d;
-        }
-        case FloodKind::RequestEcho:
-            return BuildDatagram(magic, kDiscoveryRequest, {MakeField(kFieldMac, Bytes(6, 0xFF))});
+    case FloodKind::WrongMagic: {
+        uint32_t other = static_cast<uint32_t>(random());
+        if (other == magic) other ^= 1;
+        return BuildDatagram(other, kDiscoveryResponse, AnswerFields(random));
+    }
+    case FloodKind::WrongType: {
+        static const uint16_t kTypes[] = {0, 1, 3, 4, 5, 6, 7, 8, 9, 0x0200, 0xFFFF};
+        return BuildDatagram(magic, kTypes[random() % (sizeof kTypes / sizeof kTypes[0])],
+                             AnswerFields(random));
+    }
+    case FloodKind::TruncatedMac: {
+        // The header claims a whole answer; the datagram ends before the
+        // MAC field's length byte.
+        Bytes d = BuildDatagram(magic, kDiscoveryResponse, AnswerFields(random));
+        d.resize(kHeaderSize + random() % 2);
+        return d;
+    }
+    case FloodKind::BadMacLength: {
+        size_t length = random() % 12;
+        if (length == 6) length = 0;
+        return BuildDatagram(
+            magic, kDiscoveryResponse,
+            {MakeField(kFieldMac, RandomBytes(random, length)), MakeField(kFieldIp, {10, 77, 9, 9})});
+    }
+    case FloodKind::BadChallenge: {
+        // A good MAC, then a challenge of 13 or 15 bytes.
+        std::vector<Field> fields = AnswerFields(random);
+        fields.push_back(MakeField(kFieldChallenge, RandomBytes(random, random() % 2 ? 13 : 15)));
+        return BuildDatagram(magic, kDiscoveryResponse, fields);
+    }
+    case FloodKind::LyingLength: {
+        Bytes d = BuildDatagram(magic, kDiscoveryResponse, {MakeField(kFieldIp, {10, 77, 9, 9})});
+        const uint16_t claim = static_cast<uint16_t>(1000 + random() % 64536);  // up to 65535
+        d[6] = static_cast<uint8_t>(claim >> 8);
+        d[7] = static_cast<uint8_t>(claim);
+        return d;
+    }
+    case FloodKind::NoMac:
+        return BuildDatagram(magic, kDiscoveryResponse,
+                             {MakeField(kFieldIp, {10, 77, 9, 9}), MakeField(kFieldModel, {'N', 'o'})});
+    case FloodKind::Random: {
+        Bytes d = RandomBytes(random, random() % 1500);
+        if (d.size() >= 4 && ReadBe32(d.data()) == magic) d[0] ^= 0x80;
+        return d;
+    }
+    case FloodKind::Empty:
+        return Bytes{};
+    case FloodKind::ShortHeader: {
+        Bytes d = BuildDatagram(magic, kDiscoveryResponse, {});
+        d.resize(random() % kHeaderSize);
+        return d;
+    }
+    case FloodKind::Oversized: {
+        // Larger than any answer: up to the largest UDP payload over IPv4,
+        // a well-formed answer at its start and a header length of 65535.
+        static const size_t kSizes[] = {1457, 2048, 9000, 65507};
+        Bytes d = BuildDatagram(magic, kDiscoveryResponse, AnswerFields(random), 65535);
+        d.resize(kSizes[random() % 4], 0);
+        return d;
+    }
+    case FloodKind::RequestEcho:
+        return BuildDatagram(magic, kDiscoveryRequest, {MakeField(kFieldMac, Bytes(6, 0xFF))});
     }
     return Bytes{};
 }
@@ -115,12 +115,14 @@ std::vector<Bytes> MakeFloodDatagrams(uint32_t magic, unsigned largeEvery, uint6
 
 void Flooder::Trigger(size_t socket, const sockaddr_in& peer, uint32_t magic, double nowMs) {
     for (Target& t : targets_) {
-        if (t.socket == socket && t.peer.sin_addr.s_addr == peer.sin_addr.s_addr && t.peer.sin_port == peer.sin_port) {
+        if (t.socket == socket && t.peer.sin_addr.s_addr == peer.sin_addr.s_addr &&
+            t.peer.sin_port == peer.sin_port) {
             t.untilMs = nowMs + spec_.durationMs;
             return;
         }
     }
-    Target t{socket, peer, nowMs, nowMs + spec_.durationMs, 0, 0, 0, MakeFloodDatagrams(magic, spec_.largeEvery, random_())};
+    Target t{socket, peer, nowMs, nowMs + spec_.durationMs,
+             0,      0,    0,     MakeFloodDatagrams(magic, spec_.largeEvery, random_())};
     targets_.push_back(std::move(t));
 }
 

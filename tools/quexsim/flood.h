@@ -20,8 +20,18 @@ namespace quexsim {
 // Each is refused by a sound receiver: wrong magic or type, no MAC, a field
 // of a length its form forbids, or larger than any answer.
 enum class FloodKind {
-    WrongMagic, WrongType, TruncatedMac, BadMacLength, BadChallenge, LyingLength, NoMac,
-    Random, Empty, ShortHeader, Oversized, RequestEcho,
+    WrongMagic,
+    WrongType,
+    TruncatedMac,
+    BadMacLength,
+    BadChallenge,
+    LyingLength,
+    NoMac,
+    Random,
+    Empty,
+    ShortHeader,
+    Oversized,
+    RequestEcho,
 };
 constexpr int kFloodKinds = 12;
 

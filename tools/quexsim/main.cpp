@@ -67,7 +67,8 @@ void OnSignal(int) {
 }
 
 bool InHostNetworkNamespace() {
-    struct stat mine {}, init {};
+    struct stat mine {
+    }, init{};
     if (stat("/proc/self/ns/net", &mine) == 0 && stat("/proc/1/ns/net", &init) == 0)
         return mine.st_ino == init.st_ino && mine.st_dev == init.st_dev;
     // /proc/1/ns/net can be unreadable even to root; the entries under
@@ -95,7 +96,10 @@ std::vector<uint32_t> LocalAddresses() {
 // datagram arrives once, on the socket of the network it came from.
 int OpenGroupSocket(uint32_t local, uint16_t port, std::string& error) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) { error = std::string("socket: ") + std::strerror(errno); return -1; }
+    if (fd < 0) {
+        error = std::string("socket: ") + std::strerror(errno);
+        return -1;
+    }
     const int one = 1, zero = 0;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -135,13 +139,15 @@ struct LaterFirst {
     }
 };
 
-bool WriteReadyFile(const std::string& path, const std::vector<uint32_t>& listen, uint16_t port, size_t devices) {
+bool WriteReadyFile(const std::string& path, const std::vector<uint32_t>& listen, uint16_t port,
+                    size_t devices) {
     json listenJson = json::array();
     for (uint32_t a : listen) listenJson.push_back(AddressText(a));
     const std::string tmp = path + ".tmp";
     {
         std::ofstream f(tmp, std::ios::trunc);
-        f << json{{"pid", getpid()}, {"listen", listenJson}, {"port", port}, {"devices", devices}}.dump() << "\n";
+        f << json{{"pid", getpid()}, {"listen", listenJson}, {"port", port}, {"devices", devices}}.dump()
+          << "\n";
         if (!f) return false;
     }
     return std::rename(tmp.c_str(), path.c_str()) == 0;
@@ -173,37 +179,66 @@ int Run(int argc, char** argv) {
     int opt;
     while ((opt = getopt_long(argc, argv, "", options, nullptr)) != -1) {
         switch (opt) {
-            case kDevices: devicesPath = optarg; break;
-            case kListen: {
-                const auto a = ParseAddress(optarg);
-                if (!a) { std::cerr << "quexsim: --listen needs an IPv4 address, not \"" << optarg << "\"\n"; return 2; }
-                listen.push_back(*a);
-                break;
+        case kDevices:
+            devicesPath = optarg;
+            break;
+        case kListen: {
+            const auto a = ParseAddress(optarg);
+            if (!a) {
+                std::cerr << "quexsim: --listen needs an IPv4 address, not \"" << optarg << "\"\n";
+                return 2;
             }
-            case kJournal: journalPath = optarg; break;
-            case kReady: readyPath = optarg; break;
-            case kPortOpt: {
-                char* end = nullptr;
-                const unsigned long p = std::strtoul(optarg, &end, 10);
-                if (!*optarg || *end || p == 0 || p > 65535) { std::cerr << "quexsim: bad --port\n"; return 2; }
-                port = static_cast<uint16_t>(p);
-                break;
+            listen.push_back(*a);
+            break;
+        }
+        case kJournal:
+            journalPath = optarg;
+            break;
+        case kReady:
+            readyPath = optarg;
+            break;
+        case kPortOpt: {
+            char* end = nullptr;
+            const unsigned long p = std::strtoul(optarg, &end, 10);
+            if (!*optarg || *end || p == 0 || p > 65535) {
+                std::cerr << "quexsim: bad --port\n";
+                return 2;
             }
-            case kSeed: {
-                char* end = nullptr;
-                seed = std::strtoull(optarg, &end, 10);
-                if (!*optarg || *end) { std::cerr << "quexsim: bad --seed\n"; return 2; }
-                seeded = true;
-                break;
+            port = static_cast<uint16_t>(p);
+            break;
+        }
+        case kSeed: {
+            char* end = nullptr;
+            seed = std::strtoull(optarg, &end, 10);
+            if (!*optarg || *end) {
+                std::cerr << "quexsim: bad --seed\n";
+                return 2;
             }
-            case kCheck: check = true; break;
-            case kReal: realNetwork = true; break;
-            case kHelpOpt: std::cout << kHelp; return 0;
-            default: std::cerr << "Try 'quexsim --help'.\n"; return 2;
+            seeded = true;
+            break;
+        }
+        case kCheck:
+            check = true;
+            break;
+        case kReal:
+            realNetwork = true;
+            break;
+        case kHelpOpt:
+            std::cout << kHelp;
+            return 0;
+        default:
+            std::cerr << "Try 'quexsim --help'.\n";
+            return 2;
         }
     }
-    if (optind != argc) { std::cerr << "quexsim: unexpected argument \"" << argv[optind] << "\"\nTry 'quexsim --help'.\n"; return 2; }
-    if (devicesPath.empty()) { std::cerr << "quexsim: --devices FILE is required\nTry 'quexsim --help'.\n"; return 2; }
+    if (optind != argc) {
+        std::cerr << "quexsim: unexpected argument \"" << argv[optind] << "\"\nTry 'quexsim --help'.\n";
+        return 2;
+    }
+    if (devicesPath.empty()) {
+        std::cerr << "quexsim: --devices FILE is required\nTry 'quexsim --help'.\n";
+        return 2;
+    }
 
     std::vector<DeviceSpec> devices;
     std::optional<FloodSpec> flood;
@@ -240,9 +275,15 @@ int Run(int argc, char** argv) {
         return 2;
     }
     if (listen.empty()) listen = LocalAddresses();
-    if (listen.empty()) { std::cerr << "quexsim: no IPv4 address to listen on\n"; return 1; }
+    if (listen.empty()) {
+        std::cerr << "quexsim: no IPv4 address to listen on\n";
+        return 1;
+    }
 
-    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) { std::perror("quexsim: pipe"); return 1; }
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("quexsim: pipe");
+        return 1;
+    }
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -268,7 +309,10 @@ int Run(int argc, char** argv) {
     if (flood) flooder.emplace(*flood, seed ^ 0x9E3779B97F4A7C15ull);
     json listenJson = json::array();
     for (uint32_t a : listen) listenJson.push_back(AddressText(a));
-    journal.Write(json{{"event", "start"}, {"pid", getpid()}, {"listen", listenJson}, {"port", port},
+    journal.Write(json{{"event", "start"},
+                       {"pid", getpid()},
+                       {"listen", listenJson},
+                       {"port", port},
                        {"devices", engine.device_count()}});
     if (!readyPath.empty() && !WriteReadyFile(readyPath, listen, port, engine.device_count())) {
         std::cerr << "quexsim: cannot write " << readyPath << "\n";
@@ -300,7 +344,11 @@ int Run(int argc, char** argv) {
             JournalFloods(journal, *flooder);
         }
         const int n = poll(fds.data(), fds.size(), timeout);
-        if (n < 0 && errno != EINTR) { std::perror("quexsim: poll"); status = 1; break; }
+        if (n < 0 && errno != EINTR) {
+            std::perror("quexsim: poll");
+            status = 1;
+            break;
+        }
         if (n > 0) {
             if (fds.back().revents) stop = true;
             for (size_t i = 0; i < sockets.size(); ++i) {

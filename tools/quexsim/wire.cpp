@@ -62,42 +62,62 @@ Bytes BuildDatagram(uint32_t magic, uint16_t type, const std::vector<Field>& fie
 
 size_t AuthPrefixLength(uint16_t type) {
     switch (type) {
-        case kSetNetworkRequest: return 19;
-        case kRebootRequest: return 7;
-        case kSetDhcpRequest: return 8;
-        default: return 0;
+    case kSetNetworkRequest:
+        return 19;
+    case kRebootRequest:
+        return 7;
+    case kSetDhcpRequest:
+        return 8;
+    default:
+        return 0;
     }
 }
 
 std::optional<ConfigRequest> ParseConfigRequest(const uint8_t* data, size_t size, std::string& why) {
     const auto header = ParseHeader(data, size);
-    if (!header) { why = "shorter than a header"; return std::nullopt; }
+    if (!header) {
+        why = "shorter than a header";
+        return std::nullopt;
+    }
     const size_t prefix = AuthPrefixLength(header->type);
-    if (prefix == 0) { why = "not a configuration request"; return std::nullopt; }
-    if (header->length != size - kHeaderSize) { why = "header length does not match the datagram"; return std::nullopt; }
-    if (size < kHeaderSize + prefix) { why = "shorter than its fixed body"; return std::nullopt; }
+    if (prefix == 0) {
+        why = "not a configuration request";
+        return std::nullopt;
+    }
+    if (header->length != size - kHeaderSize) {
+        why = "header length does not match the datagram";
+        return std::nullopt;
+    }
+    if (size < kHeaderSize + prefix) {
+        why = "shorter than its fixed body";
+        return std::nullopt;
+    }
     ConfigRequest r;
     r.type = header->type;
     const uint8_t* body = data + kHeaderSize;
     switch (r.type) {
-        case kSetNetworkRequest:
-            r.ip = ReadBe32(body);
-            r.subnet = ReadBe32(body + 4);
-            r.gateway = ReadBe32(body + 8);
-            std::copy(body + 12, body + 18, r.target.begin());
-            break;
-        case kRebootRequest:
-            std::copy(body, body + 6, r.target.begin());
-            break;
-        case kSetDhcpRequest:
-            r.dhcpFlag = body[0];
-            std::copy(body + 1, body + 7, r.target.begin());
-            break;
-        default: break;
+    case kSetNetworkRequest:
+        r.ip = ReadBe32(body);
+        r.subnet = ReadBe32(body + 4);
+        r.gateway = ReadBe32(body + 8);
+        std::copy(body + 12, body + 18, r.target.begin());
+        break;
+    case kRebootRequest:
+        std::copy(body, body + 6, r.target.begin());
+        break;
+    case kSetDhcpRequest:
+        r.dhcpFlag = body[0];
+        std::copy(body + 1, body + 7, r.target.begin());
+        break;
+    default:
+        break;
     }
     r.authLength = body[prefix - 1];
     const size_t authEnd = kHeaderSize + prefix + r.authLength;
-    if (authEnd > size) { why = "authentication block runs past the datagram"; return std::nullopt; }
+    if (authEnd > size) {
+        why = "authentication block runs past the datagram";
+        return std::nullopt;
+    }
     r.auth.assign(data + kHeaderSize + prefix, data + authEnd);
     r.trailer.assign(data + authEnd, data + size);
     return r;
@@ -105,13 +125,25 @@ std::optional<ConfigRequest> ParseConfigRequest(const uint8_t* data, size_t size
 
 std::optional<DiscoveryRequest> ParseDiscoveryRequest(const uint8_t* data, size_t size, std::string& why) {
     const auto header = ParseHeader(data, size);
-    if (!header || header->type != kDiscoveryRequest) { why = "not a discovery request"; return std::nullopt; }
-    if (header->length != size - kHeaderSize) { why = "header length does not match the datagram"; return std::nullopt; }
-    if (size < kHeaderSize + 6) { why = "no target MAC"; return std::nullopt; }
+    if (!header || header->type != kDiscoveryRequest) {
+        why = "not a discovery request";
+        return std::nullopt;
+    }
+    if (header->length != size - kHeaderSize) {
+        why = "header length does not match the datagram";
+        return std::nullopt;
+    }
+    if (size < kHeaderSize + 6) {
+        why = "no target MAC";
+        return std::nullopt;
+    }
     DiscoveryRequest r;
     std::copy(data + 8, data + 14, r.target.begin());
     const auto fields = ParseFields(data + 14, size - 14);
-    if (!fields) { why = "trailing fields run past the datagram"; return std::nullopt; }
+    if (!fields) {
+        why = "trailing fields run past the datagram";
+        return std::nullopt;
+    }
     for (const Field& f : *fields) {
         if (f.code == kFieldVersion && f.value.size() == 2) r.version = ReadBe16(f.value.data());
         if (f.code == kFieldVendorGuid && f.value.size() == 16) {
@@ -124,9 +156,18 @@ std::optional<DiscoveryRequest> ParseDiscoveryRequest(const uint8_t* data, size_
 }
 
 bool ParseTrailer(const Bytes& trailer, uint16_t& version, Guid& guid, std::string& why) {
-    if (trailer.size() != 22) { why = "trailer is " + std::to_string(trailer.size()) + " bytes, not 22"; return false; }
-    if (trailer[0] != kFieldVersion || trailer[1] != 2) { why = "trailer does not start with field 20 of length 2"; return false; }
-    if (trailer[4] != kFieldVendorGuid || trailer[5] != 16) { why = "trailer has no field 21 of length 16"; return false; }
+    if (trailer.size() != 22) {
+        why = "trailer is " + std::to_string(trailer.size()) + " bytes, not 22";
+        return false;
+    }
+    if (trailer[0] != kFieldVersion || trailer[1] != 2) {
+        why = "trailer does not start with field 20 of length 2";
+        return false;
+    }
+    if (trailer[4] != kFieldVendorGuid || trailer[5] != 16) {
+        why = "trailer has no field 21 of length 16";
+        return false;
+    }
     version = ReadBe16(trailer.data() + 2);
     std::copy(trailer.begin() + 6, trailer.end(), guid.begin());
     return true;
@@ -190,7 +231,8 @@ std::optional<Bytes> ParseHex(const std::string& text) {
 
 std::string MacText(const Mac& mac) {
     char buf[18];
-    std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
+                  mac[5]);
     return buf;
 }
 
@@ -204,8 +246,9 @@ std::optional<Mac> ParseMac(const std::string& text) {
 
 std::string GuidText(const Guid& g) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g[0], g[1],
-                  g[2], g[3], g[4], g[5], g[6], g[7], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+    std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  g[0], g[1], g[2], g[3], g[4], g[5], g[6], g[7], g[8], g[9], g[10], g[11], g[12], g[13],
+                  g[14], g[15]);
     return buf;
 }
 
@@ -234,8 +277,8 @@ std::optional<uint32_t> ParseMagic(const std::string& text) {
 }
 
 std::string AddressText(uint32_t a) {
-    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." + std::to_string((a >> 8) & 0xFF) +
-           "." + std::to_string(a & 0xFF);
+    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." +
+           std::to_string((a >> 8) & 0xFF) + "." + std::to_string(a & 0xFF);
 }
 
 std::optional<uint32_t> ParseAddress(const std::string& text) {

@@ -82,7 +82,7 @@ struct ConfigRequest {
     uint16_t type = 0;
     Mac target{};
     uint32_t ip = 0, subnet = 0, gateway = 0;  // set-network: network order as uint32 read big-endian
-    uint8_t dhcpFlag = 0;                       // set-DHCP
+    uint8_t dhcpFlag = 0;                      // set-DHCP
     uint8_t authLength = 0;
     Bytes auth;     // the authentication bytes
     Bytes trailer;  // whatever follows the authentication block

@@ -34,15 +34,15 @@
 #define QUEX_VERSION_PATCH 13
 
 #if defined(_WIN32)
-#  if defined(QUEX_BUILDING)
-#    define QUEX_API __declspec(dllexport)
-#  elif defined(QUEX_STATICLIB)
-#    define QUEX_API
-#  else
-#    define QUEX_API __declspec(dllimport)
-#  endif
+#if defined(QUEX_BUILDING)
+#define QUEX_API __declspec(dllexport)
+#elif defined(QUEX_STATICLIB)
+#define QUEX_API
 #else
-#  define QUEX_API __attribute__((visibility("default")))
+#define QUEX_API __declspec(dllimport)
+#endif
+#else
+#define QUEX_API __attribute__((visibility("default")))
 #endif
 
 /* Results shared by every entry point (see above). */
@@ -109,30 +109,30 @@ typedef struct QuexGuid {
 /* The device record handed to callers: 852 bytes at fixed offsets.
  * Numbers other than addresses are in host order; reserved bytes are zero. */
 typedef struct QuexDeviceInfo {
-    uint32_t size;              /*   0: always 852 */
-    uint32_t version;           /*   4: protocol version, 0x0200 unless the reply says otherwise */
-    uint32_t interfaceAddress;  /*   8: local interface that received the reply (network order) */
-    uint8_t auxByte;            /*  12 */
-    uint8_t reserved1[3];       /*  13 */
-    uint32_t magic;             /*  16: magic of the handle that decoded the reply */
-    QuexGuid vendorGuid;        /*  20 */
-    uint8_t challengeLength;    /*  36: 14 when a challenge was received, else 0 */
-    uint8_t challenge[14];      /*  37 */
-    uint8_t reserved2;          /*  51 */
-    uint32_t presentFields;     /*  52: one bit per stored reply field */
-    uint8_t macAddress[6];      /*  56 */
-    uint8_t reserved3[2];       /*  62 */
-    uint32_t ipAddress;         /*  64: network order */
-    uint32_t subnetMask;        /*  68: network order */
-    uint32_t gateway;           /*  72: network order */
-    uint32_t auxAddress;        /*  76: network order */
-    uint8_t dhcpEnabled;        /*  80: 1 when the device takes its address from DHCP */
-    char auxText[256];          /*  81: NUL-terminated */
-    char modelName[256];        /* 337: NUL-terminated */
-    uint8_t reserved4;          /* 593 */
-    uint16_t auxNumber;         /* 594 */
-    uint8_t auxDataLength;      /* 596 */
-    uint8_t auxData[255];       /* 597 */
+    uint32_t size;             /*   0: always 852 */
+    uint32_t version;          /*   4: protocol version, 0x0200 unless the reply says otherwise */
+    uint32_t interfaceAddress; /*   8: local interface that received the reply (network order) */
+    uint8_t auxByte;           /*  12 */
+    uint8_t reserved1[3];      /*  13 */
+    uint32_t magic;            /*  16: magic of the handle that decoded the reply */
+    QuexGuid vendorGuid;       /*  20 */
+    uint8_t challengeLength;   /*  36: 14 when a challenge was received, else 0 */
+    uint8_t challenge[14];     /*  37 */
+    uint8_t reserved2;         /*  51 */
+    uint32_t presentFields;    /*  52: one bit per stored reply field */
+    uint8_t macAddress[6];     /*  56 */
+    uint8_t reserved3[2];      /*  62 */
+    uint32_t ipAddress;        /*  64: network order */
+    uint32_t subnetMask;       /*  68: network order */
+    uint32_t gateway;          /*  72: network order */
+    uint32_t auxAddress;       /*  76: network order */
+    uint8_t dhcpEnabled;       /*  80: 1 when the device takes its address from DHCP */
+    char auxText[256];         /*  81: NUL-terminated */
+    char modelName[256];       /* 337: NUL-terminated */
+    uint8_t reserved4;         /* 593 */
+    uint16_t auxNumber;        /* 594 */
+    uint8_t auxDataLength;     /* 596 */
+    uint8_t auxData[255];      /* 597 */
 } QuexDeviceInfo;
 
 #define QUEX_DEVICE_INFO_SIZE 852
@@ -180,8 +180,8 @@ QUEX_API int32_t QUEXStartSyncSearchEx(QuexHandle handle, uint32_t quietMs, uint
  * window, or the event is signalled. Every answer is kept, duplicates too. */
 QUEX_API int32_t QUEXStartAsyncSearchCallback(QuexHandle handle, QuexNotifyCallback callback,
                                               uintptr_t userData);
-QUEX_API int32_t QUEXStartAsyncSearchMessage(QuexHandle handle, QuexWindow window,
-                                             uint32_t message, uintptr_t userData);
+QUEX_API int32_t QUEXStartAsyncSearchMessage(QuexHandle handle, QuexWindow window, uint32_t message,
+                                             uintptr_t userData);
 QUEX_API int32_t QUEXStartAsyncSearchEvent(QuexHandle handle, QuexEvent event);
 
 /* Number of result records waiting; -1 for an unknown handle. */
