@@ -3,14 +3,13 @@
 
 #include <string>
 
-#include "app/console.h"
 #include "app/exit_status.h"
 #include "platform/ftp.h"
 #include "platform/ipv4_text.h"
 
 namespace kelvo {
 
-int UploadFirmware(const CommandLine& cmd) {
+int UploadFirmware(const CommandLine& cmd, Report& report) {
     int result = kStatusOk;
     const char* failure = "";
     platform::FtpSession ftp;
@@ -29,17 +28,14 @@ int UploadFirmware(const CommandLine& cmd) {
     }
 
     if (result == kStatusOk) {
-        OutLine("SUCCESS: Firmware image uploaded to device.");
+        report.Result("SUCCESS: Firmware image uploaded to device.");
     } else {
         // The code goes to standard error, its text to standard output,
         // completing the same console line.
         const uint32_t code = ftp.LastError();
-        ErrFormat("%s with error %u", failure, code);
         const std::string text = ftp.ErrorText(code);
-        if (text.empty())
-            OutLine("");
-        else
-            OutFormat(": %s\n", text.c_str());
+        report.SplitError(std::string(failure) + " with error " + std::to_string(code),
+                          text.empty() ? std::string() : ": " + text);
     }
     return result;  // the session closes its handles on the way out
 }

@@ -5,9 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/console.h"
 #include "platform/ipv4_text.h"
-#include "platform/sync.h"
 
 namespace kelvo {
 
@@ -17,12 +15,13 @@ namespace {
 
 // Reboots the device, waits for it, and queries it once more into device.
 // False (after "E5") when that query fails.
-bool RebootAndQuery(QuexHandle handle, const uint8_t mac[6], const CommandLine& cmd, QuexDeviceInfo& device) {
+bool RebootAndQuery(QuexHandle handle, const uint8_t mac[6], const CommandLine& cmd, QuexDeviceInfo& device,
+                    Report& report) {
     QUEXRebootDevice(handle, mac, cmd.password);  // the check after the wait decides
-    OutLine("Device has been rebooted.");
-    platform::SleepMs(RebootWaitMs);
+    report.Line("Device has been rebooted.");
+    report.Pause(RebootWaitMs);
     if (QUEXGetDeviceInfo(handle, mac, &device) != QUEX_OK) {
-        ErrLine("ERROR: Failed to get device information. E5");
+        report.Error("Failed to get device information. E5");
         return false;
     }
     return true;
@@ -30,30 +29,31 @@ bool RebootAndQuery(QuexHandle handle, const uint8_t mac[6], const CommandLine& 
 
 }  // namespace
 
-bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, bool reboot) {
+bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, bool reboot,
+                 Report& report) {
     const uint8_t wanted = cmd.useDhcp == 1 ? 1 : 0;
     uint8_t mac[6];
     std::memcpy(mac, device.macAddress, sizeof mac);
     if (device.dhcpEnabled == wanted) return true;
 
     if (QUEXSetDHCP(handle, mac, wanted, cmd.password) != QUEX_OK) {
-        ErrLine("ERROR: Failed to set DHCP mode for device.");
+        report.Error("Failed to set DHCP mode for device.");
         return false;
     }
     if (!reboot) return true;
 
-    if (!RebootAndQuery(handle, mac, cmd, device)) return false;
+    if (!RebootAndQuery(handle, mac, cmd, device, report)) return false;
     if (device.dhcpEnabled == wanted) {
-        OutLine("DHCP mode has been changed.");
+        report.Result("DHCP mode has been changed.");
         return true;
     }
-    ErrLine("ERROR: Failed to change DHCP mode.");
+    report.Error("Failed to change DHCP mode.");
     return false;
 }
 
 bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, uint32_t ip,
-                      uint32_t gateway, uint32_t subnet) {
-    SetDhcpMode(handle, device, cmd, false);  // switches DHCP off; a failure is reported there
+                      uint32_t gateway, uint32_t subnet, Report& report) {
+    SetDhcpMode(handle, device, cmd, false, report);  // switches DHCP off; a failure is reported there
 
     uint8_t mac[6];
     std::memcpy(mac, device.macAddress, sizeof mac);
@@ -63,29 +63,30 @@ bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLi
     if (QUEXSetNetwork(handle, mac, ip, subnetSent, gatewaySent, cmd.password) != QUEX_OK) {
         char message[256] = {};
         QUEXGetLastErrorMessage(handle, message, 255);
-        ErrFormat("ERROR: Failed to assign IP address to device: %s\n", message);
-        ErrFormat("\tip: %s  subnet: %s  gateway: %s\n", platform::FormatIPv4(ip).c_str(),
-                  platform::FormatIPv4(subnetSent).c_str(), platform::FormatIPv4(gatewaySent).c_str());
+        report.Error(std::string("Failed to assign IP address to device: ") + message);
+        report.ErrorMore("\tip: " + platform::FormatIPv4(ip) +
+                         "  subnet: " + platform::FormatIPv4(subnetSent) +
+                         "  gateway: " + platform::FormatIPv4(gatewaySent));
         return false;
     }
 
     if (QUEXGetDeviceInfo(handle, mac, &device) != QUEX_OK) {
-        ErrLine("ERROR: Failed to get device information. E4");
+        report.Error("Failed to get device information. E4");
         return false;
     }
     // Values of 0 were not given and are not compared.
     if (device.ipAddress == ip && (gateway == 0 || device.gateway == gateway) &&
         (subnet == 0 || device.subnetMask == subnet)) {
-        OutLine("IP address has been changed.");
+        report.Result("IP address has been changed.");
         return true;
     }
 
-    if (!RebootAndQuery(handle, mac, cmd, device)) return false;
+    if (!RebootAndQuery(handle, mac, cmd, device, report)) return false;
     if (device.ipAddress == ip) {
-        OutLine("IP address has been changed.");
+        report.Result("IP address has been changed.");
         return true;
     }
-    ErrLine("ERROR: Failed to change IP address.");
+    report.Error("Failed to change IP address.");
     return false;
 }
 

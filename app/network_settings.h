@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "app/command_line.h"
+#include "app/report.h"
 #include <quex/quex.h>
 
 namespace kelvo {
@@ -13,8 +14,9 @@ namespace kelvo {
 // back (the end-to-end tests time the real wait).
 extern uint32_t RebootWaitMs;
 
-bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, bool reboot);
+bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, bool reboot,
+                 Report& report);
 bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, uint32_t ip,
-                      uint32_t gateway, uint32_t subnet);
+                      uint32_t gateway, uint32_t subnet, Report& report);
 
 }  // namespace kelvo

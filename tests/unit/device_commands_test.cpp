@@ -157,7 +157,7 @@ protected:
     }
     int Locate() {
         StartCapture();
-        int status = kelvo::LocateDevice(handle_, device_, cmd_);
+        int status = kelvo::LocateDevice(handle_, device_, cmd_, report_);
         StopCapture();
         return status;
     }
@@ -166,6 +166,7 @@ protected:
     kelvo::CommandLine cmd_;
     QuexDeviceInfo device_;
     QuexHandle handle_ = nullptr;
+    kelvo::Report report_;
     uint32_t savedWait_ = 0;
     std::string out_, err_;
 };
@@ -317,7 +318,7 @@ TEST_F(DeviceCommands, StaticSettingsAppliedAtOnceNeedNoReboot) {
     after.ipAddress = Address(10, 77, 0, 9);
     fake_.deviceInfo = {{0, after}};
     StartCapture();
-    EXPECT_TRUE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0));
+    EXPECT_TRUE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0, report_));
     StopCapture();
     EXPECT_EQ("IP address has been changed.\n", out_);
     EXPECT_EQ("", err_);
@@ -339,8 +340,8 @@ TEST_F(DeviceCommands, StaticSettingsSwitchDhcpOffFirstAndRebootWhenNotReported)
     after.subnetMask = Address(255, 0, 0, 0);  // not compared after the reboot
     fake_.deviceInfo = {{0, before}, {0, after}};
     StartCapture();
-    EXPECT_TRUE(
-        kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, Address(255, 255, 255, 0)));
+    EXPECT_TRUE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0,
+                                        Address(255, 255, 255, 0), report_));
     StopCapture();
     EXPECT_EQ((std::vector<int32_t>{0}), fake_.dhcpRequests);
     EXPECT_EQ(1, fake_.reboots);
@@ -354,35 +355,40 @@ TEST_F(DeviceCommands, RefusedSettingsPrintTheDeviceMessageAndWhatWasSent) {
     fake_.setNetworkResult = 3;
     fake_.lastErrorMessage = "Address in use";
     StartCapture();
-    EXPECT_FALSE(
-        kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, Address(255, 255, 255, 0)));
+    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0,
+                                         Address(255, 255, 255, 0), report_));
     StopCapture();
     EXPECT_EQ("", out_);
     EXPECT_EQ(
         "ERROR: Failed to assign IP address to device: Address in use\n"
         "\tip: 10.77.0.9  subnet: 255.255.255.0  gateway: 10.77.0.1\n",
         err_);
+    // The run's result text, as a plan line or a JSON result carries it: one line, no prefix.
+    EXPECT_EQ("Failed to assign IP address to device: Address in use "
+              "ip: 10.77.0.9  subnet: 255.255.255.0  gateway: 10.77.0.1",
+              report_.Message());
 }
 
 TEST_F(DeviceCommands, StaticSettingsFailureMessages) {
     device_ = Device(0x74, Address(10, 77, 0, 2));
     StartCapture();
-    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0));
+    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0, report_));
     StopCapture();
     EXPECT_EQ("ERROR: Failed to get device information. E4\n", err_);
 
     fake_.deviceInfo = {{0, device_}, {-2, {}}};
     StartCapture();
-    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0));
+    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0, report_));
     StopCapture();
     EXPECT_EQ("Device has been rebooted.\n", out_);
     EXPECT_EQ("ERROR: Failed to get device information. E5\n", err_);
 
     fake_.deviceInfo = {{0, device_}, {0, device_}};
     StartCapture();
-    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0));
+    EXPECT_FALSE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0, 0, report_));
     StopCapture();
     EXPECT_EQ("ERROR: Failed to change IP address.\n", err_);
+    EXPECT_EQ("Failed to change IP address.", report_.Message());
 }
 
 TEST_F(DeviceCommands, DhcpModeAlreadySetSendsNothing) {
@@ -390,7 +396,7 @@ TEST_F(DeviceCommands, DhcpModeAlreadySetSendsNothing) {
     device_.dhcpEnabled = 1;
     cmd_.useDhcp = 1;
     StartCapture();
-    EXPECT_TRUE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true));
+    EXPECT_TRUE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true, report_));
     StopCapture();
     EXPECT_EQ("", out_ + err_);
     EXPECT_TRUE(fake_.dhcpRequests.empty());
@@ -404,7 +410,7 @@ TEST_F(DeviceCommands, DhcpModeChangeRebootsAndChecks) {
     after.dhcpEnabled = 1;
     fake_.deviceInfo = {{0, after}};
     StartCapture();
-    EXPECT_TRUE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true));
+    EXPECT_TRUE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true, report_));
     StopCapture();
     EXPECT_EQ((std::vector<int32_t>{1}), fake_.dhcpRequests);
     EXPECT_EQ("Device has been rebooted.\nDHCP mode has been changed.\n", out_);
@@ -412,13 +418,13 @@ TEST_F(DeviceCommands, DhcpModeChangeRebootsAndChecks) {
     device_.dhcpEnabled = 0;
     fake_.deviceInfo = {{0, device_}};
     StartCapture();
-    EXPECT_FALSE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true));
+    EXPECT_FALSE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true, report_));
     StopCapture();
     EXPECT_EQ("ERROR: Failed to change DHCP mode.\n", err_);
 
     fake_.setDhcpResult = 5;
     StartCapture();
-    EXPECT_FALSE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true));
+    EXPECT_FALSE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true, report_));
     StopCapture();
     EXPECT_EQ("", out_);
     EXPECT_EQ("ERROR: Failed to set DHCP mode for device.\n", err_);

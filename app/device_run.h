@@ -1,0 +1,24 @@
+// One device through /set or /upload: locate it, make sure of its address,
+// then apply the network settings or upload the firmware.
+#pragma once
+
+#include <cstdint>
+
+#include <quex/quex.h>
+
+#include "app/command_line.h"
+#include "app/report.h"
+
+namespace kelvo {
+
+struct DeviceRun {
+    int status;             // an ExitStatus
+    QuexDeviceInfo device;  // the device as it last answered; all zero when none did
+    uint32_t ip;            // the address worked with: the requested one, or the device's own
+};
+
+// Runs cmd's command (set or upload) on its one device, printing through
+// report. Opens and closes its own library handle.
+DeviceRun RunDevice(const CommandLine& cmd, Report& report);
+
+}  // namespace kelvo

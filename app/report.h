@@ -1,0 +1,61 @@
+// Where a device operation's messages go, and what its result text is.
+//
+// The operations of /set and /upload print through a Report. A console
+// report shows every text the moment it comes, on the stream it belongs to:
+// byte for byte the output of a single-device run. Other renderings (the
+// machine-readable formats, a plan of many devices) route or keep the texts
+// and show the run's result their own way, from Message().
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kelvo {
+
+// Where a report's texts go.
+enum class ReportSink {
+    Console,        // standard output and standard error, as a single run prints them
+    StandardError,  // everything to standard error (standard output carries a document)
+    Silent,         // nowhere; only the result text is kept
+};
+
+class Report {
+public:
+    explicit Report(ReportSink sink = ReportSink::Console) : sink_(sink) {}
+    virtual ~Report() = default;
+    Report(const Report&) = delete;
+    Report& operator=(const Report&) = delete;
+
+    // Standard output: a progress text that a later text completes
+    // ("Locate device (auto): "), or a whole line ("SUCCESS").
+    void Progress(const std::string& text);
+    void Line(const std::string& text);
+    // A standard output line that is the run's result ("IP address has been changed.").
+    void Result(const std::string& text);
+    // "ERROR: " and text on standard error; the run's result text becomes text.
+    void Error(const std::string& text);
+    // A further standard error line of the same error, added to the result text.
+    void ErrorMore(const std::string& text);
+    // A failure whose code goes to standard error and whose explanation
+    // completes the same console line on standard output (": text", or
+    // nothing when there is no text): the FTP failures.
+    void SplitError(const std::string& errorPart, const std::string& outputPart);
+
+    // The long pauses of a run (the reboot wait, the address wait); a
+    // rendering may show them while they last.
+    virtual void Pause(uint32_t ms);
+
+    // The text that tells how the run ended: its last result line or error,
+    // without the "ERROR: " prefix; error lines that belong together are
+    // joined by one space.
+    const std::string& Message() const { return message_; }
+
+private:
+    void Write(bool toError, const std::string& text);
+
+    ReportSink sink_;
+    std::string message_;
+    bool errorOpen_ = false;  // the last text was an error: ErrorMore adds to it
+};
+
+}  // namespace kelvo
