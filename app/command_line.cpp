@@ -2,6 +2,7 @@
 // every rejection message.
 #include "app/command_line.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "app/console.h"
@@ -19,7 +20,7 @@ const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
 
 const char* const kOptionWords[] = {
     "/?",        "/help", "/discover", "/set",     "/upload",   "/mac",      "/username",
-    "/password", "/ip",   "/subnet",   "/gateway", "/vendorid", "/firmware",
+    "/password", "/ip",   "/subnet",   "/gateway", "/vendorid", "/firmware", "/format",
 };
 
 constexpr QuexGuid kVendorGuid = {
@@ -260,12 +261,29 @@ bool ParseAddresses(const ArgumentList& list, CommandLine& cmd) {
                           "The /gateway value is not a valid IP address.");
 }
 
-// /password and /username, with their defaults.
+// A credential: the command line's value, else the environment's, else the
+// default. An empty value counts as absent in both places.
+bool ParseCredential(const ArgumentList& list, const char* word, const char* variable, const char* fallback,
+                     char* field, size_t capacity) {
+    std::string value = GetValue(list, word);
+    std::string source = word;
+    if (value.empty()) {
+        const char* fromEnvironment = std::getenv(variable);
+        if (fromEnvironment != nullptr && fromEnvironment[0] != '\0') {
+            value = fromEnvironment;
+            source = variable;
+        }
+    }
+    const std::string tooLong = "The " + source + " value is longer than 255 characters.";
+    return CopyText(value, fallback, field, capacity, tooLong.c_str());
+}
+
+// /password and /username (or KELVOPROG_PASSWORD and KELVOPROG_USERNAME), with their defaults.
 bool ParseCredentials(const ArgumentList& list, CommandLine& cmd) {
-    return CopyText(GetValue(list, "/password"), "Brackwater", cmd.password, sizeof cmd.password,
-                    "The /password value is longer than 255 characters.") &&
-           CopyText(GetValue(list, "/username"), "root", cmd.username, sizeof cmd.username,
-                    "The /username value is longer than 255 characters.");
+    return ParseCredential(list, "/password", "KELVOPROG_PASSWORD", "Brackwater", cmd.password,
+                           sizeof cmd.password) &&
+           ParseCredential(list, "/username", "KELVOPROG_USERNAME", "root", cmd.username,
+                           sizeof cmd.username);
 }
 
 // /vendorid: one packet magic instead of the two defaults.
@@ -283,6 +301,20 @@ bool ParseMagic(const ArgumentList& list, CommandLine& cmd) {
         return RejectOneLine("The /vendorid value is not a nonzero hexadecimal packet magic.");
     cmd.magics[0] = magic;
     cmd.magicCount = 1;
+    return true;
+}
+
+// /format: what standard output carries.
+bool ParseFormat(const ArgumentList& list, CommandLine& cmd) {
+    const std::string format = GetValue(list, "/format");
+    if (format.empty() || EqualsIgnoreCase(format, "table"))
+        cmd.format = OutputFormat::Table;
+    else if (EqualsIgnoreCase(format, "json"))
+        cmd.format = OutputFormat::Json;
+    else if (EqualsIgnoreCase(format, "csv"))
+        cmd.format = OutputFormat::Csv;
+    else
+        return RejectOneLine("The /format value is not table, json or csv.");
     return true;
 }
 
@@ -310,7 +342,9 @@ bool ParseCommandLine(CommandLine& cmd) {
     if (!CopyText(GetValue(list, "/firmware"), "", cmd.firmwarePath, sizeof cmd.firmwarePath,
                   "The /firmware path is longer than 4095 characters."))
         return false;
-    if (!ParseAddresses(list, cmd) || !ParseCredentials(list, cmd) || !ParseMagic(list, cmd)) return false;
+    if (!ParseAddresses(list, cmd) || !ParseCredentials(list, cmd) || !ParseMagic(list, cmd) ||
+        !ParseFormat(list, cmd))
+        return false;
 
     cmd.vendorGuid = kVendorGuid;
     return true;
