@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the lab need, only
+# Installs the Debian packages the build, the tests, the lab and the
+# packaging (scripts/package.sh: dpkg-dev and file for the packages'
+# dependencies, lintian, mandoc, pkgconf and unzip for their checks) need, only
 # when one is missing (apt-get update runs once, then one install).
 # usage: install-deps.sh [--windows]   (--windows: also the Windows stage's packages)
 set -euo pipefail
 packages=(build-essential cmake clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
           libbenchmark-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
-          python3-pyftpdlib iproute2 util-linux procps valgrind)
+          python3-pyftpdlib iproute2 util-linux procps valgrind
+          dpkg-dev file lintian mandoc pkgconf unzip)
 # The Windows stage only (scripts/test-windows.sh): MinGW-w64 with the posix
 # thread model (not g++-mingw-w64-x86-64, whose default lacks std::thread)
 # and Wine, without their recommends.
