@@ -41,7 +41,10 @@ int main(int argc, char** argv) {
     if (log == kInvalidLog) {
         status = kStatusLogFailed;
     } else if (cmd.command == CommandDiscover) {
-        DiscoverDevices(cmd);  // no log entry for the listing
+        // The listing writes no log entry, whatever its status.
+        const int listed = DiscoverDevices(cmd);
+        CloseLogFile(log);
+        return listed;
     } else {
         Report report(ReportSink::Console);
         const DeviceRun run = RunDevice(cmd, report);
