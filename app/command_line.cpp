@@ -217,6 +217,22 @@ bool ParseCommand(const ArgumentList& list, CommandLine& cmd) {
     return true;
 }
 
+// Every value, in argument order: a control character (CR LF in a password,
+// say) would travel into FTP commands and log lines as it stands.
+bool RejectControlCharacters(const ArgumentList& list) {
+    for (int32_t i = 1; i < list.count; ++i) {
+        if (!IsParameterWord(list.args[i])) continue;
+        for (const char* c = std::strchr(list.args[i], '=') + 1; *c != '\0'; ++c) {
+            const unsigned char byte = static_cast<unsigned char>(*c);
+            if (byte < 0x20 || byte == 0x7F) {
+                ErrFormat("ERROR: The %s value contains a control character.\n", GetName(list, i).c_str());
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // /mac: the target device of /set and /upload.
 bool ParseTarget(const ArgumentList& list, CommandLine& cmd) {
     if (cmd.command == CommandDiscover) return true;
@@ -338,7 +354,7 @@ bool ParseCommandLine(CommandLine& cmd) {
     }
 
     // The groups in this order: the first rejection is the one reported.
-    if (!ParseCommand(list, cmd) || !ParseTarget(list, cmd)) return false;
+    if (!ParseCommand(list, cmd) || !RejectControlCharacters(list) || !ParseTarget(list, cmd)) return false;
     if (!CopyText(GetValue(list, "/firmware"), "", cmd.firmwarePath, sizeof cmd.firmwarePath,
                   "The /firmware path is longer than 4095 characters."))
         return false;

@@ -70,6 +70,15 @@ void ErrFormat(const char* format, ...) {
     std::fflush(stderr);
 }
 
+std::string ConsoleSafe(const std::string& deviceText) {
+    std::string safe(deviceText);
+    for (char& c : safe) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) c = '?';
+    }
+    return safe;
+}
+
 void PrintBanner() {
     OutLine("");
     OutLine("Kelvo Programmer");

@@ -23,4 +23,10 @@ void ErrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void PrintBanner();
 void PrintUsage();
 
+// Device text made safe for a terminal: every byte below 0x20 and the byte
+// 0x7F becomes "?", so a device cannot move the cursor, retitle the window or
+// forge lines; nothing else changes (no padding, no cut). For the console
+// only: other outputs (JSON, CSV) escape the text their own way.
+std::string ConsoleSafe(const std::string& deviceText);
+
 }  // namespace kelvo

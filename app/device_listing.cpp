@@ -23,8 +23,16 @@ void PrintRow(const QuexDeviceInfo& device) {
     const uint8_t* m = device.macAddress;
     char mac[18];
     std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X:%02X:%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
-    const int modelLength = static_cast<int>(strnlen(device.modelName, sizeof device.modelName));
-    OutFormat(" %15s | %17s | %.*s\n", address.c_str(), mac, modelLength, device.modelName);
+    const std::string model(device.modelName, strnlen(device.modelName, sizeof device.modelName));
+    OutFormat(" %15s | %17s | %s\n", address.c_str(), mac, ConsoleSafe(model).c_str());
+}
+
+// Why a search failed, as the library put it.
+std::string SearchFailure(QuexHandle handle) {
+    char reason[256] = {};
+    if (QUEXGetLastErrorMessage(handle, reason, sizeof reason) != QUEX_OK)
+        return "no library handle could be opened";
+    return reason;
 }
 
 }  // namespace
@@ -36,6 +44,8 @@ int DiscoverDevices(const CommandLine& cmd) {
     std::vector<QuexDeviceInfo> listed;
     int32_t total = 0;
     bool headerPrinted = false;
+    uint32_t failedSearches = 0;
+    bool capped = false;
     for (uint32_t i = 0; i < UsedMagics(cmd); ++i) {
         QuexDeviceInfo device;
         std::memset(&device, 0, sizeof device);
@@ -45,6 +55,12 @@ int DiscoverDevices(const CommandLine& cmd) {
             OutLine("");
         }
         const int32_t found = QUEXStartSyncSearchEx(handle, kSearchQuietMs, kSearchMaxMs);
+        if (found == QUEX_FAILED) {
+            ErrFormat("ERROR: Search failed: %s\n", SearchFailure(handle).c_str());
+            ++failedSearches;
+        }
+        // The library keeps no more: devices beyond were not recorded.
+        if (found == QUEX_MAX_SEARCH_RESULTS) capped = true;
         if (found != 0) {
             if (table && !headerPrinted) {
                 OutLine(" IP Address      | MAC Address       | Model");
@@ -64,9 +80,13 @@ int DiscoverDevices(const CommandLine& cmd) {
     }
     if (headerPrinted) OutLine(kTableRule);
     OutFormat("%d device%sfound.\n", total, total == 1 ? " " : "s ");
+    if (capped)
+        ErrFormat("WARNING: The search stopped at %d devices; further devices were not recorded.\n",
+                  QUEX_MAX_SEARCH_RESULTS);
     if (cmd.format == OutputFormat::Json) Document(DiscoverJson(listed));
     if (cmd.format == OutputFormat::Csv) Document(DiscoverCsv(listed));
-    return kStatusOk;
+    // Not one search could run: no device was missed by luck, the host cannot search.
+    return failedSearches > 0 && failedSearches == UsedMagics(cmd) ? kStatusQueryFailed : kStatusOk;
 }
 
 }  // namespace kelvo

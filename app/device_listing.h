@@ -5,7 +5,8 @@
 
 namespace kelvo {
 
-// Prints the table of every device that answers each magic; always kStatusOk.
+// Prints the table of every device that answers each magic. kStatusOk, or
+// kStatusQueryFailed when no search of the run could run at all.
 int DiscoverDevices(const CommandLine& cmd);
 
 }  // namespace kelvo

@@ -38,6 +38,11 @@ int LocateDevice(QuexHandle& handle, QuexDeviceInfo& device, const CommandLine& 
                 report.Progress("Locate device (auto): ");
                 const int32_t found = QUEXStartSyncSearchEx(handle, kSearchQuietMs, kSearchMaxMs);
                 if (found == 0) break;  // nothing on this magic: not found
+                // The search could not run at all: that is no "not found".
+                if (found == QUEX_FAILED && QUEXGetLastError(handle) == QUEX_ERROR_NETWORK) {
+                    status = kStatusQueryFailed;
+                    break;
+                }
                 if (QUEXGetSearchResults(handle, &device, 1) == QUEX_FAILED) {
                     status = kStatusQueryFailed;
                     break;
@@ -59,6 +64,12 @@ int LocateDevice(QuexHandle& handle, QuexDeviceInfo& device, const CommandLine& 
         report.Line("FAILED");
         report.Error(status == kStatusNotFound ? "Device not found."
                                                : "Failed to get device information. E1");
+        // No socket could be opened: say why on the next line.
+        if (status == kStatusQueryFailed && QUEXGetLastError(handle) == QUEX_ERROR_NETWORK) {
+            char reason[256] = {};
+            QUEXGetLastErrorMessage(handle, reason, sizeof reason);
+            report.Error(reason);
+        }
     }
     return status;
 }

@@ -44,7 +44,10 @@ int main(int argc, char** argv) {
         status = kStatusLogFailed;
         report.NoteFailure("Failed to create log file.");
     } else if (cmd.command == CommandDiscover) {
-        DiscoverDevices(cmd);  // no log entry for the listing
+        // The listing writes no log entry, whatever its status.
+        const int listed = DiscoverDevices(cmd);
+        CloseLogFile(log);
+        return listed;
     } else {
         run = RunDevice(cmd, report);
         status = run.status;

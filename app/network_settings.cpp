@@ -63,7 +63,7 @@ bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLi
     if (QUEXSetNetwork(handle, mac, ip, subnetSent, gatewaySent, cmd.password) != QUEX_OK) {
         char message[256] = {};
         QUEXGetLastErrorMessage(handle, message, 255);
-        report.Error(std::string("Failed to assign IP address to device: ") + message);
+        report.Error("Failed to assign IP address to device: ", message);
         report.ErrorMore("\tip: " + platform::FormatIPv4(ip) +
                          "  subnet: " + platform::FormatIPv4(subnetSent) +
                          "  gateway: " + platform::FormatIPv4(gatewaySent));

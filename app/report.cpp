@@ -44,9 +44,9 @@ void Report::Result(const std::string& text) {
     errorOpen_ = false;
 }
 
-void Report::Error(const std::string& text) {
-    Write(true, "ERROR: " + text + "\n");
-    message_ = text;
+void Report::Error(const std::string& text, const std::string& deviceText) {
+    Write(true, "ERROR: " + text + ConsoleSafe(deviceText) + "\n");
+    message_ = text + deviceText;
     errorOpen_ = true;
 }
 

@@ -33,7 +33,9 @@ public:
     // A standard output line that is the run's result ("IP address has been changed.").
     void Result(const std::string& text);
     // "ERROR: " and text on standard error; the run's result text becomes text.
-    void Error(const std::string& text);
+    // deviceText (a device's own message) follows text: on the console made
+    // safe (ConsoleSafe), in the result text as the device sent it.
+    void Error(const std::string& text, const std::string& deviceText = std::string());
     // A further standard error line of the same error, added to the result text.
     void ErrorMore(const std::string& text);
     // A failure whose code goes to standard error and whose explanation

@@ -2,6 +2,7 @@
 // device command.
 #include "app/result_log.h"
 
+#include <cstring>
 #include <string>
 
 #include "app/command_line.h"
@@ -13,6 +14,9 @@ namespace {
 
 const char kLogName[] = "kelvoprog.log";
 const char kColumnHeader[] = "\n\nMAC\t\t\tSTATUS\n";
+// The log is readable by others: a password is never echoed, nor its length.
+const char kPasswordOption[] = "/password=";
+const char kPasswordEcho[] = "/password=********";
 
 }  // namespace
 
@@ -28,7 +32,8 @@ LogFile CreateLogFile() {
     std::string echo;
     char** args = ProcessArguments();
     for (int i = 1; i < ProcessArgumentCount(); ++i) {
-        echo += args[i];
+        const bool password = std::strncmp(args[i], kPasswordOption, sizeof kPasswordOption - 1) == 0;
+        echo += password ? kPasswordEcho : args[i];
         echo += ' ';
     }
     if (WriteLogData(log, echo.data(), echo.size()))

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/sync.h"
@@ -24,6 +25,9 @@ void NetCleanup();
 
 // The host's IPv4 addresses for multicast: see the implementation for the rule.
 bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses);
+// The system's text for the error of the last failed call of this header on
+// this thread ("Too many open files"); read it before any other call.
+std::string SocketErrorText();
 
 SocketHandle UdpSocketOpen();
 void SocketClose(SocketHandle socket);
@@ -41,8 +45,8 @@ int SocketSendTo(SocketHandle socket, const void* data, size_t length, uint32_t 
 // datagram, -1 when nothing is waiting or the read failed.
 int SocketReceive(SocketHandle socket, void* buffer, size_t capacity);
 
-// Waits up to timeoutMs for any of the sockets (and the optional wake object)
-// to become readable. ready[i] is set for each readable socket. Returns the
+// Waits up to timeoutMs for any number of sockets (and the optional wake
+// object) to become readable. ready[i] is set for each readable socket. Returns the
 // number of readable sockets (0 on time-out or when only the wake object is
 // ready; *woken tells which), or -1 when the wait failed.
 int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, bool* ready,

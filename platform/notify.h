@@ -46,8 +46,8 @@ void WindowRelease(NotifyWindow window);
 // (the message is then skipped) or the queue is full.
 bool WindowPost(NotifyWindow window, uint32_t message, uint64_t wParam, uint64_t lParam);
 
-// The caller named an event at all (kNoEvent, or on POSIX any negative
-// descriptor, names none).
+// The caller named an event: not kNoEvent, and on POSIX an eventfd (any other
+// descriptor, standard output say, would receive the counter's bytes).
 bool EventGiven(NotifyEvent event);
 NotifyEvent EventRetain(NotifyEvent event);  // kNoEvent on failure
 void EventRelease(NotifyEvent event);

@@ -3,6 +3,7 @@
 // timers in 100-ns units). One backend per operating system.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -85,9 +86,13 @@ public:
     bool Start(std::function<void()> body);  // false when no thread could be made
     void Join();
     bool Joinable() const;
+    // True when called from this object's thread while its body runs: code
+    // the thread calls back into must not wait for the thread itself.
+    bool IsCurrent() const;
 
 private:
     void* impl_ = nullptr;
+    std::atomic<uint64_t> runningId_{0};  // set by the thread itself, 0 when none runs
 };
 
 void SleepMs(uint32_t ms);

@@ -27,6 +27,13 @@ constexpr uint32_t kDefaultMaxMs = 60000;
 
 void ResetLastError(QuexContext* context) { quex::SetContextError(context, 0, quex::kMessageSucceeded); }
 
+// A call from the handle's own search worker (its callback): stopping or
+// closing would wait for the very thread that makes the call, and a new
+// search would start beside the running worker.
+bool OnOwnWorker(const QuexContext* context) {
+    return context->searchThread != nullptr && context->searchThread->IsCurrent();
+}
+
 // The checks shared by the three configuration requests.
 QuexContext* RequestContext(QuexHandle handle, const uint8_t* mac, const char* password) {
     QuexContext* context = LookupContext(handle);
@@ -37,7 +44,7 @@ QuexContext* RequestContext(QuexHandle handle, const uint8_t* mac, const char* p
 
 // The checks shared by the three asynchronous starts, after their own argument check.
 QuexContext* AsyncStartContext(QuexContext* context) {
-    if (context == nullptr || context->searchRunning) return nullptr;
+    if (context == nullptr || OnOwnWorker(context) || context->searchRunning) return nullptr;
     ResetLastError(context);
     context->searchAsync = 1;
     return context;
@@ -85,6 +92,7 @@ QUEX_API int32_t QUEXClose(QuexHandle handle) {
     return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
         if (context == nullptr) return QUEX_OK;
+        if (OnOwnWorker(context)) return QUEX_FAILED;
         QUEXStopSearch(handle);
         quex::DestroyContext(context);
         return QUEX_OK;
@@ -94,7 +102,7 @@ QUEX_API int32_t QUEXClose(QuexHandle handle) {
 QUEX_API int32_t QUEXGetLastError(QuexHandle handle) {
     return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        return context == nullptr ? QUEX_FAILED : context->lastErrorCode;
+        return context == nullptr ? QUEX_FAILED : quex::ContextErrorCode(context);
     });
 }
 
@@ -102,9 +110,7 @@ QUEX_API int32_t QUEXGetLastErrorMessage(QuexHandle handle, char* buffer, uint32
     return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
         if (context == nullptr || size == 0 || buffer == nullptr) return QUEX_FAILED;
-        // NUL-padded to size; a longer message arrives cut at size - 1.
-        std::strncpy(buffer, context->lastErrorMessage, size);
-        buffer[size - 1] = '\0';
+        quex::CopyContextErrorMessage(context, buffer, size);
         return QUEX_OK;
     });
 }
@@ -116,7 +122,7 @@ QUEX_API int32_t QUEXStartSyncSearch(QuexHandle handle) {
 QUEX_API int32_t QUEXStartSyncSearchEx(QuexHandle handle, uint32_t quietMs, uint32_t maxMs) {
     return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        if (context == nullptr || context->searchRunning) return QUEX_FAILED;
+        if (context == nullptr || OnOwnWorker(context) || context->searchRunning) return QUEX_FAILED;
         ResetLastError(context);
         context->searchAsync = 0;
         return quex::RunSyncSearch(context, quietMs, maxMs);  // checks the two times
@@ -181,8 +187,8 @@ QUEX_API int32_t QUEXGetSearchResults(QuexHandle handle, QuexDeviceInfo* results
 QUEX_API void QUEXStopSearch(QuexHandle handle) {
     Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        // A synchronous search is never stopped from here.
-        if (context != nullptr && context->searchRunning && context->searchAsync)
+        // A synchronous search is never stopped from here, nor a search from its own worker.
+        if (context != nullptr && context->searchRunning && context->searchAsync && !OnOwnWorker(context))
             quex::StopSearchWorker(context);
         return QUEX_OK;
     });

@@ -7,6 +7,7 @@
 #include "platform/ipv4_text.h"
 #include "platform/net.h"
 #include "platform/notify.h"
+#include "quex/challenge_memory.h"
 #include "quex/device_record.h"
 #include "quex/guarded_list.h"
 #include "quex/result_index.h"
@@ -15,6 +16,7 @@ namespace quex {
 
 const char kMessageSucceeded[] = "Operation succeeded";
 const char kMessageTimedOut[] = "Operation timed out";
+const char kMessageChallengeWithdrawn[] = "Device withdrew its challenge; request not sent";
 
 namespace {
 
@@ -44,6 +46,11 @@ QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
     }
     context->magic = magic;
     std::memcpy(&context->vendorGuid, vendorGuid, sizeof context->vendorGuid);
+    if (!context->errorLock.Valid()) {
+        delete context;
+        platform::NetCleanup();
+        return nullptr;
+    }
     SetContextError(context, 0, kMessageSucceeded);
 
     context->multicastTtl = kMulticastTtl;
@@ -65,7 +72,9 @@ QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
         context->searchTimer = new (std::nothrow) platform::WaitableTimer;
         if (context->searchTimer != nullptr && context->searchTimer->Valid()) {
             context->resultIndex = CreateResultIndex();
-            if (context->resultIndex != nullptr) context->results = ListCreate();
+            context->challenges = CreateChallengeMemory();
+            if (context->resultIndex != nullptr && context->challenges != nullptr)
+                context->results = ListCreate();
         }
     }
     if (context->results == nullptr || ListAdd(&gHandleRegistry, context) < 0) {
@@ -89,6 +98,8 @@ void DestroyContext(QuexContext* context) {
     }
     DestroyResultIndex(context->resultIndex);
     context->resultIndex = nullptr;
+    DestroyChallengeMemory(context->challenges);
+    context->challenges = nullptr;
     // A notification target the search still holds a reference to.
     if (context->notifyWindow != QUEX_NO_WINDOW) platform::WindowRelease(context->notifyWindow);
     if (context->notifyEvent != QUEX_NO_EVENT) platform::EventRelease(context->notifyEvent);
@@ -104,6 +115,7 @@ QuexContext* LookupContext(QuexHandle handle) {
 
 void SetContextError(QuexContext* context, int32_t code, const char* message) {
     if (context == nullptr || message == nullptr || code == -1) return;
+    context->errorLock.Lock();
     context->lastErrorCode = code;
     const size_t capacity = sizeof context->lastErrorMessage;
     size_t length = 0;
@@ -111,6 +123,23 @@ void SetContextError(QuexContext* context, int32_t code, const char* message) {
     // memmove: the message may be the context's own text.
     std::memmove(context->lastErrorMessage, message, length);
     std::memset(context->lastErrorMessage + length, 0, capacity - length);
+    context->errorLock.Unlock();
+}
+
+int32_t ContextErrorCode(QuexContext* context) {
+    context->errorLock.Lock();
+    const int32_t code = context->lastErrorCode;
+    context->errorLock.Unlock();
+    return code;
+}
+
+void CopyContextErrorMessage(QuexContext* context, char* buffer, size_t size) {
+    if (size == 0) return;
+    context->errorLock.Lock();
+    // NUL-padded to size; a longer message arrives cut at size - 1.
+    std::strncpy(buffer, context->lastErrorMessage, size);
+    context->errorLock.Unlock();
+    buffer[size - 1] = '\0';
 }
 
 }  // namespace quex

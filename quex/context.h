@@ -10,12 +10,15 @@
 #include <quex/quex.h>
 
 namespace quex {
+struct ChallengeMemory;
 struct ResultIndex;
-}
+}  // namespace quex
 
 struct QuexContext {
     uint32_t magic;  // host order; sent big-endian
     QuexGuid vendorGuid;
+    // Written by requests and search starts, read from any thread: only under errorLock.
+    platform::RecursiveMutex errorLock;
     int32_t lastErrorCode;
     char lastErrorMessage[256];
     int32_t multicastTtl;     // 64
@@ -37,8 +40,9 @@ struct QuexContext {
     platform::Event* stopEvent;
     int64_t quietTime;  // relative due time of searchTimer
     platform::WaitableTimer* searchTimer;
-    quex::GuardedList* results;      // heap QuexDeviceRecords, oldest first
-    quex::ResultIndex* resultIndex;  // MACs of results; changed with it, under its lock
+    quex::GuardedList* results;         // heap QuexDeviceRecords, oldest first
+    quex::ResultIndex* resultIndex;     // MACs of results; changed with it, under its lock
+    quex::ChallengeMemory* challenges;  // MACs whose answers to this handle offered a challenge
 };
 
 namespace quex {
@@ -51,8 +55,9 @@ enum ExchangeResult : int32_t {
     kExchangeTimedOut = QUEX_TIMED_OUT,  // also the last error code of a time-out
 };
 
-extern const char kMessageSucceeded[];  // "Operation succeeded"
-extern const char kMessageTimedOut[];   // "Operation timed out"
+extern const char kMessageSucceeded[];           // "Operation succeeded"
+extern const char kMessageTimedOut[];            // "Operation timed out"
+extern const char kMessageChallengeWithdrawn[];  // "Device withdrew its challenge; request not sent"
 
 QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid);
 // Also releases a notification window or event still held in the context
@@ -65,5 +70,8 @@ GuardedList* HandleRegistry();
 QuexContext* LookupContext(QuexHandle handle);
 // Stores code and at most 255 characters of message; -1 is never stored.
 void SetContextError(QuexContext* context, int32_t code, const char* message);
+// The last error as one consistent pair, copied under the lock.
+int32_t ContextErrorCode(QuexContext* context);
+void CopyContextErrorMessage(QuexContext* context, char* buffer, size_t size);  // strncpy rules
 
 }  // namespace quex

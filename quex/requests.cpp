@@ -3,11 +3,13 @@
 // time-out; sockets and timers live only for the exchange.
 #include "quex/requests.h"
 
-#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "platform/net.h"
 #include "platform/sync.h"
+#include "quex/challenge_memory.h"
 #include "quex/codec.h"
 #include "quex/digest.h"
 #include "quex/guarded_list.h"
@@ -29,8 +31,7 @@ static_assert(kDigestSize + kTrailerSize <= kMaxPlainPassword, "digest form fits
 // The sockets of OpenAllInterfaceSockets, closed with the scope.
 class InterfaceSockets {
 public:
-    explicit InterfaceSockets(const QuexContext* context)
-        : count_(OpenAllInterfaceSockets(context, &sockets_)) {}
+    explicit InterfaceSockets(QuexContext* context) : count_(OpenAllInterfaceSockets(context, &sockets_)) {}
     ~InterfaceSockets() {
         if (count_ > 0) CloseInterfaceSockets(sockets_, count_);
     }
@@ -47,7 +48,7 @@ private:
 // One socket bound to one local address, closed with the scope.
 class InterfaceSocket {
 public:
-    InterfaceSocket(const QuexContext* context, uint32_t localAddress)
+    InterfaceSocket(QuexContext* context, uint32_t localAddress)
         : socket_(OpenInterfaceSocket(context, localAddress)) {}
     ~InterfaceSocket() {
         if (socket_ != platform::kInvalidSocket) platform::SocketClose(socket_);
@@ -106,8 +107,14 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
 
     // A fresh query for every request: the challenge is always the latest.
     uint8_t challenge[kChallengeBlockSize] = {};
-    const int32_t fetched = FetchChallenge(context, mac, challenge);
+    const int32_t fetched = FetchChallenge(context, static_cast<uint32_t>(interfaceAddress), mac, challenge);
     if (fetched != kExchangeOk) return fetched;
+    // An answer without the challenge this device offered before is not its
+    // own (or not to be trusted): the password must not travel in plain text.
+    if (challenge[0] == 0 && ChallengeWasOffered(context, mac)) {
+        SetContextError(context, QUEX_ERROR_CHALLENGE_WITHDRAWN, kMessageChallengeWithdrawn);
+        return kExchangeFailed;
+    }
 
     size_t payloadLength = 0;
     const size_t passwordLength = std::strlen(password);
@@ -144,32 +151,54 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
 
 }  // namespace
 
-int32_t QueryDevice(QuexContext* context, const uint8_t* mac, QuexDeviceRecord* record) {
-    if (context == nullptr || mac == nullptr || IsWildcard(mac) || record == nullptr) return kExchangeFailed;
+namespace {
 
-    InterfaceSockets sockets(context);
-    if (sockets.Count() <= 0) return kExchangeFailed;
+// Sends the directed query on the sockets and waits for the first answer of
+// the MAC on any of them, or the information time-out.
+int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int32_t count, const uint8_t* mac,
+                         QuexDeviceRecord* record) {
     platform::WaitableTimer timer;
     if (!timer.Valid()) return kExchangeFailed;
+    const std::unique_ptr<bool[]> ready(new (std::nothrow) bool[static_cast<size_t>(count)]());
+    if (!ready) return kExchangeFailed;
 
-    SendDiscoveryRequest(context, sockets.Get(), sockets.Count(), mac);
+    SendDiscoveryRequest(context, sockets, count, mac);
     if (!timer.SetRelative(context->infoTimeout)) return kExchangeFailed;
 
-    const size_t watched = static_cast<size_t>(std::min(sockets.Count(), kMaxWatchedSockets));
+    // Every socket is watched, however many interfaces the host has.
+    const size_t watched = static_cast<size_t>(count);
     for (;;) {
-        bool ready[kMaxWatchedSockets] = {};
-        const int readyCount = platform::WaitReadable(sockets.Get(), watched, context->requestPollMs, ready);
+        const int readyCount = platform::WaitReadable(sockets, watched, context->requestPollMs, ready.get());
         if (readyCount < 0) return kExchangeFailed;
         for (size_t i = 0; readyCount > 0 && i < watched; ++i) {
             if (!ready[i]) continue;
             ResetDeviceRecord(context, record);
-            if (ReceiveResponse(context, sockets.Get()[i], DiscoveryResponse, mac, record) == kExchangeOk)
+            if (ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, record) == kExchangeOk) {
+                RememberChallenge(context, *record);
                 return kExchangeOk;
+            }
         }
         // Checked on every pass: foreign datagrams that keep a socket
         // readable must not hold the wait open.
         if (timer.Wait(0)) return TimedOut(context);
     }
+}
+
+}  // namespace
+
+int32_t QueryDevice(QuexContext* context, const uint8_t* mac, QuexDeviceRecord* record) {
+    if (context == nullptr || mac == nullptr || IsWildcard(mac) || record == nullptr) return kExchangeFailed;
+    InterfaceSockets sockets(context);
+    if (sockets.Count() <= 0) return kExchangeFailed;
+    return AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, record);
+}
+
+int32_t QueryDeviceThrough(QuexContext* context, uint32_t localAddress, const uint8_t* mac,
+                           QuexDeviceRecord* record) {
+    if (context == nullptr || mac == nullptr || IsWildcard(mac) || record == nullptr) return kExchangeFailed;
+    InterfaceSocket socket(context, localAddress);
+    if (!socket.Valid()) return kExchangeFailed;
+    return AwaitQueryAnswer(context, socket.Get(), 1, mac, record);
 }
 
 int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_t replyType,
@@ -204,7 +233,7 @@ int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac) {
 
     AddressList addresses;
     if (addresses.Get() == nullptr) return kExchangeFailed;
-    const int32_t count = EnumerateLocalAddresses(addresses.Get());
+    const int32_t count = EnumerateLocalAddresses(addresses.Get(), context);
     if (count <= 0) return kExchangeFailed;
     if (count == 1) return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ListGetAt(addresses.Get(), 0)));
 
@@ -214,13 +243,14 @@ int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac) {
     return record.info.interfaceAddress;
 }
 
-int32_t FetchChallenge(QuexContext* context, const uint8_t* mac, uint8_t* challengeBlock) {
+int32_t FetchChallenge(QuexContext* context, uint32_t localAddress, const uint8_t* mac,
+                       uint8_t* challengeBlock) {
     if (context == nullptr || mac == nullptr || challengeBlock == nullptr || IsWildcard(mac))
         return kExchangeFailed;
 
     QuexDeviceRecord record;
     if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
-    if (QueryDevice(context, mac, &record) != kExchangeOk) return kExchangeFailed;
+    if (QueryDeviceThrough(context, localAddress, mac, &record) != kExchangeOk) return kExchangeFailed;
     if ((record.info.presentFields & kPresentChallenge) != 0 &&
         record.info.challengeLength == sizeof record.info.challenge) {
         challengeBlock[0] = record.info.challengeLength;

@@ -51,7 +51,8 @@ bool StoreResult(QuexContext* context, QuexDeviceRecord* record, bool unique) {
     const uint64_t key = MacKey(record->info.macAddress);
     auto& counts = context->resultIndex->counts;
     const auto found = counts.find(key);
-    if (unique && found != counts.end()) {
+    // Full: a flood of forged devices must not take the host's memory.
+    if ((unique && found != counts.end()) || context->results->count >= QUEX_MAX_SEARCH_RESULTS) {
         DeleteDeviceRecord(record);
         return false;
     }

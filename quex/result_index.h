@@ -18,7 +18,8 @@ void DestroyResultIndex(ResultIndex* index);  // null ignored
 
 // Takes ownership of record: appends it to results and indexes it, or frees
 // it when unique is set and its MAC is listed already (the first answer of a
-// device wins), or when there is no memory. True when it was appended.
+// device wins), when QUEX_MAX_SEARCH_RESULTS records wait already, or when
+// there is no memory. True when it was appended.
 bool StoreResult(QuexContext* context, QuexDeviceRecord* record, bool unique);
 // Takes the oldest record out of results (nullptr when empty); the caller frees it.
 QuexDeviceRecord* TakeResult(QuexContext* context);

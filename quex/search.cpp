@@ -5,11 +5,13 @@
 #include "quex/search.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "platform/net.h"
 #include "platform/notify.h"
 #include "platform/sync.h"
+#include "quex/challenge_memory.h"
 #include "quex/codec.h"
 #include "quex/device_record.h"
 #include "quex/guarded_list.h"
@@ -53,18 +55,21 @@ void Notify(QuexContext* context) {
 
 // Reads the answers queued on one socket until a read is refused (nothing
 // left, or a datagram that is not an answer: the rest waits for the next
-// cycle). False when no record could be allocated.
+// cycle), at most kMaxDrainPerCycle of them. False when no record could be
+// allocated.
 bool DrainSocket(QuexContext* context, SocketHandle socket) {
-    for (;;) {
+    for (int read = 0; read < kMaxDrainPerCycle; ++read) {
         QuexDeviceRecord* record = NewDeviceRecord(context);
         if (record == nullptr) return false;
         if (ReceiveResponse(context, socket, DiscoveryResponse, kBroadcastMac, record) != 0) {
             DeleteDeviceRecord(record);
             return true;
         }
+        RememberChallenge(context, *record);
         // A repeated device in a synchronous search: the first answer wins.
         StoreResult(context, record, !context->searchAsync);
     }
+    return true;
 }
 
 }  // namespace
@@ -103,50 +108,58 @@ int32_t StartSearchWorker(QuexContext* context) {
     if (context->searchRunning) return kExchangeFailed;
     // A target that could not be retained would make a search nobody hears of.
     if (!HasNotificationTarget(context)) return kExchangeFailed;
+    ClearResults(context);  // the records of an earlier search are dropped now
+    SocketHandle* sockets = nullptr;
+    const int32_t count = OpenAllInterfaceSockets(context, &sockets);
+    bool* ready = count > 0 ? new (std::nothrow) bool[static_cast<size_t>(count)]() : nullptr;
+    if (ready == nullptr) {
+        if (count > 0) CloseInterfaceSockets(sockets, count);
+        ReleaseNotificationTargets(context);
+        return kExchangeFailed;
+    }
     context->searchRunning = 1;
-    ClearResults(context);
     // Cleared here by the starting thread, never by the worker: a stale stop must not cut this search short,
     // nor a stop issued right after the start be lost.
     context->stopEvent->Wait(0);
     platform::Thread* thread = new (std::nothrow) platform::Thread();
+    // Set before the worker runs, which may look at it from a callback.
+    context->searchThread = thread;
     bool started = false;
     if (thread != nullptr) {
         try {
-            started = thread->Start([context] { SearchWorker(context); });
+            started = thread->Start(
+                [context, sockets, count, ready] { SearchWorker(context, sockets, count, ready); });
         } catch (...) {
             started = false;
         }
     }
     if (!started) {
+        context->searchThread = nullptr;
         delete thread;
+        CloseInterfaceSockets(sockets, count);
+        delete[] ready;
         context->searchRunning = 0;
         ReleaseNotificationTargets(context);
         return kExchangeFailed;
     }
-    context->searchThread = thread;
     return kExchangeOk;
 }
 
-void SearchWorker(QuexContext* context) {
-    SocketHandle* sockets = nullptr;
-    const int32_t count = OpenAllInterfaceSockets(context, &sockets);
-    if (count <= 0) return;
+void SearchWorker(QuexContext* context, SocketHandle* sockets, int32_t count, bool* readyFlags) {
+    const std::unique_ptr<bool[]> ready(readyFlags);
     // Sent once: there is no retransmission, and a failed send is not acted on.
     SendDiscoveryRequest(context, sockets, count, kBroadcastMac);
 
-    // Kept at 64, the most one wait watches on every system we build for; a commissioning host with more IPv4
-    // interfaces is out of scope.
-    const int32_t watched = count < kMaxWatchedSockets ? count : kMaxWatchedSockets;
-    bool ready[kMaxWatchedSockets];
+    // Every socket is watched, however many interfaces the host has.
     for (;;) {
         // The stop signal also ends the wait early; it is consumed only below.
         bool woken = false;
         const int readable =
-            platform::WaitReadable(sockets, static_cast<size_t>(watched), context->searchPollMs, ready,
+            platform::WaitReadable(sockets, static_cast<size_t>(count), context->searchPollMs, ready.get(),
                                    context->stopEvent->Native(), &woken);
         if (readable < 0) break;
         if (readable > 0) {
-            for (int32_t i = 0; i < watched; ++i) {
+            for (int32_t i = 0; i < count; ++i) {
                 // No memory for a record: give up the rest of this cycle; the answers stay queued for the
                 // next one.
                 if (ready[i] && !DrainSocket(context, sockets[i])) break;

@@ -4,18 +4,26 @@
 #include <cstdint>
 
 #include "quex/context.h"
+#include "quex/sockets.h"
 
 namespace quex {
 
 void SetNotification(QuexContext* context, QuexNotifyCallback callback, QuexWindow window, uint32_t message,
                      QuexEvent event, uintptr_t userData);
 void ClearResults(QuexContext* context);
+// Opens the sockets on the calling thread (so that a search that cannot run
+// fails at once, with the reason as the last error), then starts the worker.
 int32_t StartSearchWorker(QuexContext* context);
-void SearchWorker(QuexContext* context);
+// Owns and closes the sockets and the ready flags (one per socket).
+void SearchWorker(QuexContext* context, SocketHandle* sockets, int32_t count, bool* ready);
 void StopSearchWorker(QuexContext* context);
 int32_t RunSyncSearch(QuexContext* context, uint32_t quietMs, uint32_t maxMs);
 void RearmQuietTimer(QuexHandle handle, uintptr_t userData);
 int CompareMac(const void* key, const void* record);
+
+// Most answers read from one socket in one poll cycle: a flood that arrives as
+// fast as it is read must not keep the worker from seeing a stop.
+constexpr int kMaxDrainPerCycle = 4096;
 
 // The never-arm quiet time: 0xFFFFFFFF ms times -10000.
 constexpr int64_t kNeverArm = static_cast<int64_t>(0xFFFFFFFFull) * -10000;

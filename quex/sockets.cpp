@@ -3,8 +3,10 @@
 #include "quex/sockets.h"
 
 #include <new>
+#include <string>
 #include <vector>
 
+#include "platform/ipv4_text.h"
 #include "quex/codec.h"
 #include "quex/test_seams.h"
 
@@ -21,28 +23,48 @@ struct ListOwner {
     ~ListOwner() { ListDestroy(list); }
 };
 
+void NetworkError(QuexContext* context, const std::string& reason) {
+    SetContextError(context, QUEX_ERROR_NETWORK, reason.c_str());
+}
+
+// "Cannot open a socket on 10.77.0.1: " and the system's reason.
+void SocketError(QuexContext* context, uint32_t localAddress, const std::string& reason) {
+    NetworkError(context, "Cannot open a socket on " + platform::FormatIPv4(localAddress) + ": " + reason);
+}
+
 }  // namespace
 
-int32_t EnumerateLocalAddresses(GuardedList* addresses) {
+int32_t EnumerateLocalAddresses(GuardedList* addresses, QuexContext* context) {
     if (addresses == nullptr) return 0;
     ListClear(addresses);
     std::vector<uint32_t> found;
-    if (!platform::ListLocalIPv4Addresses(&found)) return 0;
+    if (!platform::ListLocalIPv4Addresses(&found)) {
+        NetworkError(context, "Cannot list the local IPv4 addresses: " + platform::SocketErrorText());
+        return 0;
+    }
     // The platform list has no duplicates already; ListAdd refuses them too.
     for (uint32_t address : found) ListAdd(addresses, AddressItem(address));
     const int32_t count = ListCount(addresses);
-    return count > 0 ? count : 0;
+    if (count > 0) return count;
+    NetworkError(context, "No usable IPv4 interface");
+    return 0;
 }
 
-SocketHandle OpenInterfaceSocket(const QuexContext* context, uint32_t localAddress) {
+SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress) {
     if (context == nullptr) return platform::kInvalidSocket;
     const SocketHandle socket = platform::UdpSocketOpen();
-    if (socket == platform::kInvalidSocket) return platform::kInvalidSocket;
-    const bool configured = !SocketSetupFaultDue() && platform::SocketBind(socket, localAddress, 0) &&
+    if (socket == platform::kInvalidSocket) {
+        SocketError(context, localAddress, platform::SocketErrorText());
+        return platform::kInvalidSocket;
+    }
+    const bool injected = SocketSetupFaultDue();
+    const bool configured = !injected && platform::SocketBind(socket, localAddress, 0) &&
                             platform::SocketSetMulticastInterface(socket, localAddress) &&
                             platform::SocketSetMulticastTtl(socket, context->multicastTtl) &&
                             platform::SocketSetNonBlocking(socket);
     if (!configured) {
+        // Read before the close, which may change it.
+        SocketError(context, localAddress, injected ? "injected failure" : platform::SocketErrorText());
         platform::SocketClose(socket);
         return platform::kInvalidSocket;
     }
@@ -51,11 +73,11 @@ SocketHandle OpenInterfaceSocket(const QuexContext* context, uint32_t localAddre
     return socket;
 }
 
-int32_t OpenAllInterfaceSockets(const QuexContext* context, SocketHandle** sockets) {
+int32_t OpenAllInterfaceSockets(QuexContext* context, SocketHandle** sockets) {
     if (context == nullptr || sockets == nullptr) return 0;
     ListOwner addresses{ListCreate()};
     if (addresses.list == nullptr) return 0;
-    const int32_t count = EnumerateLocalAddresses(addresses.list);
+    const int32_t count = EnumerateLocalAddresses(addresses.list, context);
     if (count <= 0) return 0;
     SocketHandle* opened = new (std::nothrow) SocketHandle[count];
     if (opened == nullptr) return 0;

@@ -15,12 +15,16 @@ namespace quex {
 using platform::SocketHandle;
 
 // Fills the list with the host's IPv4 addresses (network order, stored in the
-// item pointers); the number listed, 0 on failure.
-int32_t EnumerateLocalAddresses(GuardedList* addresses);
-SocketHandle OpenInterfaceSocket(const QuexContext* context, uint32_t localAddress);
+// item pointers); the number listed, 0 on failure. When it lists none, the
+// reason becomes the context's last error (QUEX_ERROR_NETWORK), if one is given.
+int32_t EnumerateLocalAddresses(GuardedList* addresses, QuexContext* context = nullptr);
+// The socket, or kInvalidSocket with the system's reason as the context's last
+// error (QUEX_ERROR_NETWORK).
+SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress);
 // One socket per local address, all or none: the count (array stored in
-// *sockets, made with new[] and released with CloseInterfaceSockets), or 0.
-int32_t OpenAllInterfaceSockets(const QuexContext* context, SocketHandle** sockets);
+// *sockets, made with new[] and released with CloseInterfaceSockets), or 0
+// with the reason as the context's last error (QUEX_ERROR_NETWORK).
+int32_t OpenAllInterfaceSockets(QuexContext* context, SocketHandle** sockets);
 // kExchangeOk when every socket sent all bytes, else kExchangeFailed.
 int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count, const void* data,
                     size_t length);
@@ -36,8 +40,6 @@ int32_t SendDiscoveryRequest(const QuexContext* context, const SocketHandle* soc
 int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_t expectedType,
                         const uint8_t* targetMac, QuexDeviceRecord* record);
 
-// Most sockets one wait watches; answers on further sockets are never read.
-constexpr int32_t kMaxWatchedSockets = 64;
 // Receive buffer asked for on every interface socket: a plant of thousands
 // of devices answers a discovery in one burst, and a datagram the buffer
 // cannot hold is a device lost. The system may grant less (Linux caps it at

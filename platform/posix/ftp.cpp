@@ -1,8 +1,11 @@
 // FTP upload over libcurl: log in first, then open the local file and store
 // it in image mode over the same connection. Active mode (PORT) on port 21.
+// Every wait is bounded, so a server that stalls ends the upload as a failure.
 #include <cstdio>
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/ftp.h"
 
@@ -11,7 +14,10 @@ namespace platform {
 namespace {
 
 constexpr long kConnectTimeoutS = 30;
-constexpr long kResponseTimeoutS = 60;
+constexpr long kResponseTimeoutS = 60;    // each reply of the server
+constexpr long kAcceptTimeoutMs = 60000;  // the server's data connection back to us (active mode)
+constexpr long kLowSpeedLimitBytes = 1;   // a transfer that moves less than this per second ...
+constexpr long kLowSpeedTimeS = 60;       // ... for this long has stalled
 
 CURL* Handle(void* impl) { return static_cast<CURL*>(impl); }
 
@@ -49,6 +55,9 @@ bool FtpSession::Initialize() {
     curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS);
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutS);
+    curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, kAcceptTimeoutMs);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimitBytes);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedTimeS);
     curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);  // TYPE I
     return true;
 }
@@ -83,11 +92,14 @@ bool FtpSession::PutFile(const char* localPath, const char* remoteName) {
     }
     CURL* curl = Handle(impl_);
     // Only a readable regular file is offered, so a bad local path never
-    // leaves an empty file on the server.
+    // leaves an empty file on the server. Opened without blocking: a FIFO
+    // without a writer would otherwise hold the open forever.
     LocalFile local;
     struct stat info {};
-    local.file = std::fopen(localPath, "rb");
-    if (local.file == nullptr || fstat(fileno(local.file), &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int fd = open(localPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        (local.file = fdopen(fd, "rb")) == nullptr) {
+        if (fd >= 0 && local.file == nullptr) close(fd);
         lastError_ = CURLE_READ_ERROR;
         return false;
     }

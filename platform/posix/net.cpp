@@ -49,10 +49,13 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
         }
     } catch (const std::bad_alloc&) {
         addresses->clear();
+        errno = ENOMEM;
         return false;
     }
     return true;
 }
+
+std::string SocketErrorText() { return std::strerror(errno); }
 
 SocketHandle UdpSocketOpen() {
     // Close-on-exec: a program embedding the library must not leak these into children.

@@ -7,7 +7,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <string>
 
 namespace platform {
 namespace {
@@ -54,7 +57,16 @@ bool WindowPost(NotifyWindow window, uint32_t message, uint64_t wParam, uint64_t
     }
 }
 
-bool EventGiven(NotifyEvent event) { return event >= 0; }
+bool EventGiven(NotifyEvent event) {
+    if (event < 0) return false;
+    const std::string link = "/proc/self/fd/" + std::to_string(event);
+    char target[64];
+    const ssize_t length = readlink(link.c_str(), target, sizeof target);
+    if (length >= 0) return std::string(target, static_cast<size_t>(length)) == "anon_inode:[eventfd]";
+    // No /proc: at least an anonymous inode (no file type), never a file, pipe or socket.
+    struct stat info {};
+    return fstat(event, &info) == 0 && (info.st_mode & S_IFMT) == 0;
+}
 
 NotifyEvent EventRetain(NotifyEvent event) {
     const int copy = Duplicate(event);

@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <time.h>
@@ -65,6 +66,8 @@ bool WaitAndConsume(int fd, uint32_t timeoutMs) {
         if (left == 0) return false;
     }
 }
+
+uint64_t CurrentThreadId() { return static_cast<uint64_t>(pthread_self()); }
 
 }  // namespace
 
@@ -147,7 +150,10 @@ Thread::~Thread() { Join(); }
 bool Thread::Start(std::function<void()> body) {
     if (impl_ != nullptr || !body) return false;
     try {
-        impl_ = new std::thread(std::move(body));
+        impl_ = new std::thread([this, run = std::move(body)] {
+            runningId_ = CurrentThreadId();
+            run();
+        });
         return true;
     } catch (...) {  // std::system_error or std::bad_alloc
         impl_ = nullptr;
@@ -168,11 +174,17 @@ void Thread::Join() {
     }
     delete thread;
     impl_ = nullptr;
+    runningId_ = 0;
 }
 
 bool Thread::Joinable() const {
     const auto* thread = static_cast<const std::thread*>(impl_);
     return thread != nullptr && thread->joinable();
+}
+
+bool Thread::IsCurrent() const {
+    const uint64_t running = runningId_;
+    return running != 0 && running == CurrentThreadId();
 }
 
 // ---- Time

@@ -1,6 +1,7 @@
 // FTP upload through WinInet: active mode (no passive flag) on port 21, one
 // binary store. Failure codes are the system's (GetLastError), their texts
 // the system's own (FormatMessageA); WinInet's codes have none there.
+// Every wait is bounded, so a server that stalls ends the upload as a failure.
 #include <winsock2.h>
 #include <windows.h>
 #include <wininet.h>
@@ -19,6 +20,41 @@ struct Handles {
 };
 
 Handles* Of(void* impl) { return static_cast<Handles*>(impl); }
+
+constexpr DWORD kConnectTimeoutMs = 30000;
+constexpr DWORD kExchangeTimeoutMs = 60000;  // each reply, each send and receive, on both connections
+
+// Set on the session handle: the connection and its transfers inherit them.
+bool SetTimeouts(HINTERNET internet) {
+    const struct {
+        DWORD option;
+        DWORD value;
+    } timeouts[] = {
+        {INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs},
+        {INTERNET_OPTION_SEND_TIMEOUT, kExchangeTimeoutMs},
+        {INTERNET_OPTION_RECEIVE_TIMEOUT, kExchangeTimeoutMs},
+        {INTERNET_OPTION_DATA_SEND_TIMEOUT, kExchangeTimeoutMs},
+        {INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, kExchangeTimeoutMs},
+    };
+    for (const auto& timeout : timeouts) {
+        DWORD value = timeout.value;
+        if (!InternetSetOptionA(internet, timeout.option, &value, sizeof value)) return false;
+    }
+    return true;
+}
+
+// Only a regular file on disk is offered: a pipe or device could hold the
+// transfer forever, and a bad local path must not leave an empty file on the
+// server. The system's code when it cannot be opened.
+DWORD CheckLocalFile(const char* localPath) {
+    // FILE_FLAG_OVERLAPPED: opening a pipe never waits.
+    const HANDLE file = CreateFileA(localPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    const DWORD type = GetFileType(file);
+    CloseHandle(file);
+    return type == FILE_TYPE_DISK ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED;
+}
 
 }  // namespace
 
@@ -43,7 +79,7 @@ bool FtpSession::Initialize() {
     if (handles->internet == nullptr)
         handles->internet =
             InternetOpenA("ZerEdu Utility", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (handles->internet == nullptr) {
+    if (handles->internet == nullptr || !SetTimeouts(handles->internet)) {
         lastError_ = GetLastError();
         return false;
     }
@@ -83,6 +119,11 @@ bool FtpSession::PutFile(const char* localPath, const char* remoteName) {
     }
     if (localPath == nullptr || remoteName == nullptr) {
         lastError_ = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    const DWORD local = CheckLocalFile(localPath);
+    if (local != ERROR_SUCCESS) {
+        lastError_ = local;
         return false;
     }
     if (!FtpPutFileA(handles->connection, localPath, remoteName, FTP_TRANSFER_TYPE_BINARY, 0)) {

@@ -1,7 +1,4 @@
 // Windows Sockets 2, the adapter list and the readiness wait.
-// select() takes at most FD_SETSIZE sockets; the default of 64 is raised to
-// the limit the POSIX backend accepts.
-#define FD_SETSIZE 1024
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -10,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -62,12 +60,18 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
     // The list may grow between the size query and the call: try a few times.
     for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
         buffer.reset(new (std::nothrow) unsigned char[size]);
-        if (!buffer) return false;
+        if (!buffer) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
         result = GetAdaptersAddresses(AF_INET, flags, nullptr,
                                       reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
     }
     if (result == ERROR_NO_DATA) return true;  // no adapter at all
-    if (result != NO_ERROR) return false;
+    if (result != NO_ERROR) {
+        SetLastError(result);  // for SocketErrorText
+        return false;
+    }
     try {
         for (const IP_ADAPTER_ADDRESSES* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
              adapter != nullptr; adapter = adapter->Next) {
@@ -86,9 +90,25 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
         }
     } catch (const std::bad_alloc&) {
         addresses->clear();
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
     return true;
+}
+
+std::string SocketErrorText() {
+    // Winsock's error is the thread's last error (WSAGetLastError reads it).
+    const DWORD code = GetLastError();
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string result = length != 0 && text != nullptr ? std::string(text, length) : std::string();
+    if (text != nullptr) LocalFree(text);
+    while (!result.empty() &&
+           (result.back() == '\n' || result.back() == '\r' || result.back() == ' ' || result.back() == '.'))
+        result.pop_back();
+    return result.empty() ? "system error " + std::to_string(code) : result;
 }
 
 SocketHandle UdpSocketOpen() {
@@ -188,17 +208,36 @@ int SocketReceive(SocketHandle socket, void* buffer, size_t capacity) {
 
 namespace {
 
+// An fd_set that holds every socket of a wait. Winsock reads fd_count entries,
+// however many that is, so a set allocated to fit has no FD_SETSIZE bound
+// (the default of 64 would hide every interface after the 64th).
+class SocketSet {
+public:
+    SocketSet(const SocketHandle* sockets, size_t count)
+        : storage_(
+              new (std::nothrow) unsigned char[offsetof(fd_set, fd_array) + (count + 1) * sizeof(SOCKET)]) {
+        if (!storage_) return;
+        fd_set* set = Get();
+        set->fd_count = static_cast<u_int>(count);
+        SOCKET* entries = reinterpret_cast<SOCKET*>(storage_.get() + offsetof(fd_set, fd_array));
+        for (size_t i = 0; i < count; ++i) entries[i] = AsSocket(sockets[i]);
+    }
+    bool Valid() const { return storage_ != nullptr; }
+    fd_set* Get() { return reinterpret_cast<fd_set*>(storage_.get()); }
+
+private:
+    std::unique_ptr<unsigned char[]> storage_;
+};
+
 // Which sockets have data (or a pending error) right now; -1 when select fails.
 int ReadyNow(const SocketHandle* sockets, size_t count, bool* ready, timeval* timeout) {
-    std::unique_ptr<fd_set> set(new (std::nothrow) fd_set);
-    if (!set) return -1;
-    FD_ZERO(set.get());
-    for (size_t i = 0; i < count; ++i) FD_SET(AsSocket(sockets[i]), set.get());
-    const int result = select(0, set.get(), nullptr, nullptr, timeout);
+    SocketSet set(sockets, count);
+    if (!set.Valid()) return -1;
+    const int result = select(0, set.Get(), nullptr, nullptr, timeout);
     if (result == SOCKET_ERROR) return -1;
     int readable = 0;
     for (size_t i = 0; i < count; ++i) {
-        ready[i] = FD_ISSET(AsSocket(sockets[i]), set.get()) != 0;
+        ready[i] = __WSAFDIsSet(AsSocket(sockets[i]), set.Get()) != 0;
         if (ready[i]) ++readable;
     }
     return readable;
@@ -222,7 +261,7 @@ void Resignal(HANDLE wake) {
 int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, bool* ready, Waitable wake,
                  bool* woken) {
     if (woken != nullptr) *woken = false;
-    if ((count > 0 && (sockets == nullptr || ready == nullptr)) || count > FD_SETSIZE) return -1;
+    if ((count > 0 && (sockets == nullptr || ready == nullptr)) || count > 0x10000) return -1;
     const bool withWake = wake != kNoWaitable;
     if (count == 0 && !withWake) return -1;
 

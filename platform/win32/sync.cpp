@@ -131,7 +131,10 @@ Thread::~Thread() { Join(); }
 bool Thread::Start(std::function<void()> body) {
     if (impl_ != nullptr || !body) return false;
     auto* state = new (std::nothrow) ThreadState;
-    auto* owned = new (std::nothrow) std::function<void()>(std::move(body));
+    auto* owned = new (std::nothrow) std::function<void()>([this, run = std::move(body)] {
+        runningId_ = GetCurrentThreadId();
+        run();
+    });
     if (state == nullptr || owned == nullptr) {
         delete state;
         delete owned;
@@ -155,9 +158,15 @@ void Thread::Join() {
     CloseHandle(state->handle);
     delete state;
     impl_ = nullptr;
+    runningId_ = 0;
 }
 
 bool Thread::Joinable() const { return impl_ != nullptr; }
+
+bool Thread::IsCurrent() const {
+    const uint64_t running = runningId_;
+    return running != 0 && running == GetCurrentThreadId();
+}
 
 // ---- Time
 

@@ -128,6 +128,7 @@ expect help_word 255 "$help_out" "" "$help_out" -- /help
 expect help_after_set 255 "$help_out" "" "$help_out" -- /set /?
 expect help_after_parameter 255 "$help_out" "" "$help_out" -- /mac=x /help
 expect help_before_value_checks 255 "$help_out" "" "$help_out" -- /set /mac=zz /?
+expect help_before_control_character 255 "$help_out" "" "$help_out" -- /set $'/password=a\nb' /?
 
 # The texts of the command line's own messages.
 refused no_arguments "$m3"
@@ -173,6 +174,16 @@ refused long_username "ERROR: The /username value is longer than 255 characters.
 long4096=$(printf 'f%.0s' $(seq 4096))
 refused long_firmware "ERROR: The /firmware path is longer than 4095 characters. $T"$'\n' \
   /upload /mac=auto "/firmware=/$long4096"
+
+# A control character in any value would travel as it stands into FTP
+# commands (CR LF and a command of its own) and log lines: refused before
+# anything is sent or logged, with the option word as typed.
+refused control_password "ERROR: The /password value contains a control character."$'\n' \
+  /upload /mac=auto /firmware=fw.bin $'/password=Brackwater\r\nDELE keep.bin'
+refused control_username "ERROR: The /username value contains a control character."$'\n' \
+  /set /mac=02c0de254074 /ip=10.0.0.5 $'/username=root\e]0;owned\a'
+refused control_delete "ERROR: The /firmware value contains a control character."$'\n' \
+  /upload /mac=auto $'/firmware=fw\x7f.bin'
 
 # The log cannot be created: banner, then the create failure and one write
 # failure each for the marker and the entry; no device work, status 5.

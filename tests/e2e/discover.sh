@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # /discover with one device, three devices over both magics, devices on the
-# second magic only, /vendorid, and a device on a second network: the whole
-# table and count line, the searches on the wire, and the log (echo and
+# second magic only, /vendorid, a device on a second network, a model name
+# full of control bytes, and a host that impersonates a whole plant: the
+# whole table and count line, the searches on the wire, and the log (echo and
 # header only).
 source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
@@ -95,5 +96,41 @@ want O "$BANNER$SEARCHING$HEADER$RULE"\
 expect two_networks 0
 expect_count two_networks event=recv,type=1,magic=TELQ 2 "one TELQ request per interface"
 expect_count two_networks event=recv,type=1,magic=HAPF 2 "one HAPF request per interface"
+
+# A model name made to retitle the window, forge a row and clear the screen
+# reaches the terminal with every control byte as "?", nothing else changed.
+hostile=$(device_file hostile <<'EOF'
+[ { "mac": "02:c0:de:25:40:7e", "ip": "10.77.0.57",
+    "model": "\u001b]0;owned\u0007KV\r\n      10.0.0.1 | 02:C0:DE:00:00:01 | Fake\u001b[2J\u007f" } ]
+EOF
+)
+lab_run control_bytes --devices "$hostile" -- /discover /vendorid=54454C51
+want O "$BANNER$SEARCHING$HEADER$RULE"\
+'      10.77.0.57 | 02:C0:DE:25:40:7E | ?]0;owned?KV??      10.0.0.1 | 02:C0:DE:00:00:01 | Fake?[2J?'$'\n'\
+"$RULE"$'1 device found.\n'
+expect control_bytes 0
+
+# One host answers with a new MAC in every datagram: the search keeps 65,536
+# devices (a full /16), lists them, and says that it stopped there.
+forged=$(device_file forged <<'EOF'
+{ "devices": [], "flood": { "rate": 40000, "duration_ms": 15000, "forged_macs": true } }
+EOF
+)
+lab_run forged --devices "$forged" --timeout 60 -- /discover /vendorid=54454C51
+for mode in split both; do
+  status=$(cat "$E2E_WORK/forged/$mode/status")
+  [ "$status" = 0 ] || fail "forged: exit status $status, want 0 ($mode run)"
+done
+out=$E2E_WORK/forged/split/out
+[ "$(tail -n 1 "$out")" = "65536 devices found." ] || fail "forged: count line \"$(tail -n 1 "$out")\""
+rows=$(grep -c ' | 02:F0:00:' "$out")
+distinct=$(grep ' | 02:F0:00:' "$out" | sort -u | wc -l)
+[ "$rows" = 65536 ] && [ "$distinct" = 65536 ] || fail "forged: $rows rows, $distinct distinct, want 65536"
+compare_file forged "standard error" $'WARNING: The search stopped at 65536 devices; further devices were not recorded.\n' \
+  "$E2E_WORK/forged/split/err"
+[ "$(tail -n 2 "$E2E_WORK/forged/both/both" | head -n 1)" = "65536 devices found." ] ||
+  fail "forged: the warning does not follow the count line on one pipe"
+[ "$E2E_FAILURES" != 0 ] || echo "ok   forged: 65536 devices listed, the warning on standard error"
+expect_time forged 3 15
 
 e2e_finish

@@ -2,7 +2,7 @@
 # The result log, whole: a log that cannot be created (status 5, and no
 # device work on the wire), an earlier longer log replaced by this run's
 # bytes (after a success and after a failure), a command line whose echo is
-# longer than 1 KiB, written whole.
+# longer than 1 KiB, written whole, and a password that is never written.
 source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
@@ -63,6 +63,15 @@ want O "${BANNER}Locate device 02:C0:DE:AB:CD:EF: SUCCESS"$'\nIP address has bee
 expect long_echo 0
 log_echo "${args[@]}"
 expect_log long_echo "${LOG_ECHO}02C0DEABCDEF$LOG_OK"
+
+# The log is readable by others: every /password= is echoed as eight stars,
+# whatever its length (an empty one too); every other argument as it came.
+args=(/set /mac=02c0deabcdef /ip=10.77.0.75 /password=Brackwater /password= /username=admin)
+lab_run password_masked --devices "$devices" -- "${args[@]}"
+want O "${BANNER}Locate device 02:C0:DE:AB:CD:EF: SUCCESS"$'\nIP address has been changed.\n'
+expect password_masked 0
+log_echo /set /mac=02c0deabcdef /ip=10.77.0.75 '/password=********' '/password=********' /username=admin
+expect_log password_masked "${LOG_ECHO}02C0DEABCDEF$LOG_OK"
 
 # The log opens but no write succeeds: the echo fails (so no header), the
 # command still runs and succeeds, and the failed closing entry turns the run

@@ -18,7 +18,8 @@ devices=$(device_file set_fast <<'EOF'
       "challenge": "000102030405060708090a0b0c0d" },
     { "name": "locked", "mac": "02:c0:de:00:00:04", "ip": "10.77.0.53", "subnet": "255.255.0.0",
       "gateway": "10.77.0.254",
-      "refuse": { "result": 3, "error": 7, "message": "Locked", "requests": ["set_network", "set_dhcp"] } },
+      "refuse": { "result": 3, "error": 7, "message": "Locked\r\nERROR: Forged\u001b[2J\u007f",
+                  "requests": ["set_network", "set_dhcp"] } },
     { "name": "no-address", "mac": "02:c0:de:00:00:05", "ip": "0.0.0.0" }
   ]
 }
@@ -58,10 +59,12 @@ order=$(jfield static_dhcp_on event=decision type | grep -E '^(3|7)$' | tr '\n' 
   fail "static_dhcp_on: configuration requests in the order $order, want 7 then 3"
 
 # The device refuses: its message, then the values sent (substituted ones too).
+# The message's control bytes reach the terminal as "?": it cannot forge a
+# line or clear the screen.
 args=(/set /mac=02c0de000004 /ip=10.77.0.63)
 lab_run refused --devices "$devices" -- "${args[@]}"
 want O "$BANNER$(located 02:C0:DE:00:00:04)"$'SUCCESS\n' \
-     E $'ERROR: Failed to assign IP address to device: Locked\n\tip: 10.77.0.63  subnet: 255.255.0.0  gateway: 10.77.0.254\n'
+     E $'ERROR: Failed to assign IP address to device: Locked??ERROR: Forged?[2J?\n\tip: 10.77.0.63  subnet: 255.255.0.0  gateway: 10.77.0.254\n'
 expect refused 3
 expect_count refused event=recv,type=5 0 "no reboot after a refusal"
 log_echo "${args[@]}"

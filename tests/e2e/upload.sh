@@ -2,8 +2,9 @@
 # /upload against a real FTP server in the lab: a binary file arrives byte for
 # byte under its own name (also one that needs escaping, and one whose local
 # name holds a backslash), /ip without /mac (the first device is located, the
-# file goes to the given address), no FTP server, a refused login and a
-# missing local file (status 9 and the client's code and text), and the log
+# file goes to the given address), no FTP server, a refused login, a missing
+# local file and a FIFO (status 9 and the client's code and text), a server
+# that stalls the transfer (it ends after 60 s without progress), and the log
 # of success and failure.
 source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
@@ -121,5 +122,32 @@ expect missing_file 9
 ftp_empty missing_file
 log_echo "${args[@]}"
 expect_log missing_file "${LOG_ECHO}${LOG_MARKER}02C0DE000021$LOG_ERROR"
+
+# A FIFO nobody writes to: refused at once, after the session opened, as a
+# file that cannot be sent (a blocking open would wait forever).
+mkfifo "$fwdir/fw.fifo"
+args=(/upload /mac=02c0de000021 "/firmware=$fwdir/fw.fifo")
+lab_run fifo --devices "$devices" --ftp -- "${args[@]}"
+want O "$BANNER$(located 02:C0:DE:00:00:21)SUCCESS"$'\n'"$UPLOADING" \
+     E "FtpPutFile failed with error 26" O $': Failed to open/read local data from file/application\n'
+expect fifo 9
+ftp_empty fifo
+expect_time fifo 0 5
+log_echo "${args[@]}"
+expect_log fifo "${LOG_ECHO}${LOG_MARKER}02C0DE000021$LOG_ERROR"
+
+# A server that takes the data connection and never reads it: the transfer
+# moves nothing once the buffers are full and ends 60 s later (libcurl judges
+# the rate over a few seconds), as any FTP failure does.
+truncate -s 16M "$fwdir/large.bin"
+args=(/upload /mac=02c0de000021 "/firmware=$fwdir/large.bin")
+lab_run stalled --devices "$devices" --ftp-server "exec /usr/bin/python3 $E2E_LIB/stall_ftp.py 10.77.0.2" \
+  --timeout 150 -- "${args[@]}"
+want O "$BANNER$(located 02:C0:DE:00:00:21)SUCCESS"$'\n'"$UPLOADING" \
+     E "FtpPutFile failed with error 28" O $': Timeout was reached\n'
+expect stalled 9
+expect_time stalled 60 90
+log_echo "${args[@]}"
+expect_log stalled "${LOG_ECHO}${LOG_MARKER}02C0DE000021$LOG_ERROR"
 
 e2e_finish

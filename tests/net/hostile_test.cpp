@@ -184,6 +184,29 @@ TEST_F(HostileTest, QueryFindsItsDeviceWhenTheFloodComesFirst) {
     EXPECT_EQ(info.ipAddress, htonl(0x0A4D00C9));  // 10.77.0.201
 }
 
+TEST_F(HostileTest, AsynchronousSearchHoldsAtMostTheCapOfWaitingRecordsUnderForgedDevices) {
+    // One host answers with a new MAC in every datagram, on both networks.
+    Start(R"({"devices": [], "flood": {"rate": 50000, "duration_ms": 30000, "forged_macs": true}})");
+    ASSERT_EQ(QUEXStartAsyncSearchCallback(
+                  handle_, [](QuexHandle, uintptr_t) {}, 0),
+              0);
+    const auto waitForFull = [&] {
+        const auto start = Clock::now();
+        while (QUEXGetSearchResultCount(handle_) < QUEX_MAX_SEARCH_RESULTS && MsSince(start) < 15000)
+            usleep(20000);
+        return QUEXGetSearchResultCount(handle_);
+    };
+    ASSERT_EQ(waitForFull(), QUEX_MAX_SEARCH_RESULTS);
+    usleep(500000);  // the flood goes on; nothing more is kept
+    EXPECT_EQ(QUEXGetSearchResultCount(handle_), QUEX_MAX_SEARCH_RESULTS);
+    // Taking records makes room again.
+    std::vector<QuexDeviceInfo> taken(1000);
+    ASSERT_EQ(QUEXGetSearchResults(handle_, taken.data(), 1000), 1000);
+    EXPECT_EQ(waitForFull(), QUEX_MAX_SEARCH_RESULTS);
+    QUEXStopSearch(handle_);
+    EXPECT_EQ(QUEXGetSearchResultCount(handle_), QUEX_MAX_SEARCH_RESULTS);
+}
+
 // ---- bursts
 
 TEST(BurstTest, InterfaceSocketsAskForALargeReceiveBuffer) {

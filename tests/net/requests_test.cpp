@@ -180,7 +180,7 @@ TEST_F(RequestsTest, PlainRebootOnOneInterfaceSendsOneQueryThenElevenBytes) {
     EXPECT_TRUE(decisions[0].value("auth_ok", false));
 }
 
-TEST_F(RequestsTest, PlainDhcpAndNetworkOnTwoInterfacesSendTwoQueriesBeforeEach) {
+TEST_F(RequestsTest, PlainDhcpAndNetworkOnTwoInterfacesQueryBothThenTheChosenOneOnly) {
     Simulator sim(Devices({Device({})}));  // password "Brackwater", 10 characters
     ASSERT_TRUE(sim.ready()) << sim.error();
 
@@ -189,28 +189,19 @@ TEST_F(RequestsTest, PlainDhcpAndNetworkOnTwoInterfacesSendTwoQueriesBeforeEach)
                              Address("10.77.0.254"), "Brackwater"),
               0);
 
-    SettleJournal(sim, 10);
-    // Each query goes out of both interfaces, and each request out of one.
-    // The two networks are read in no fixed order, but each keeps its own:
-    // on the network that carried a request, the queries made for it (two
-    // per request) arrived before it.
-    size_t requests = 0;
-    for (const char* network : {"10.77.0.2", "10.78.0.2"}) {
-        std::vector<int> types;
-        for (const JournalDatagram& d : sim.Received())
-            if (d.local == network) types.push_back(d.type);
-        size_t queries = 0;
-        for (int type : types) {
-            if (type == 1) {
-                ++queries;
-            } else {
-                ++requests;
-                EXPECT_EQ(queries, type == 7 ? 2u : 4u) << network << " request type " << type;
-            }
-        }
-        EXPECT_EQ(queries, 4u) << network;
+    SettleJournal(sim, 8);
+    // Per request: the query that finds the interface goes out of both, the
+    // challenge query and the request out of the chosen one only.
+    const auto all = sim.Received();
+    ASSERT_EQ(all.size(), 8u);
+    for (size_t request : {3u, 7u}) {
+        EXPECT_NE(all[request].type, 1);
+        EXPECT_EQ(all[request - 1].type, 1);
+        EXPECT_EQ(all[request - 1].local, all[request].local) << "challenge query on another network";
+        EXPECT_EQ(all[request - 2].type, 1);
+        EXPECT_EQ(all[request - 3].type, 1);
+        EXPECT_NE(all[request - 2].local, all[request - 3].local);
     }
-    EXPECT_EQ(requests, 2u);
 
     const auto dhcp = sim.Received(7);
     ASSERT_EQ(dhcp.size(), 1u);
@@ -275,20 +266,54 @@ TEST_F(RequestsTest, ChallengedDeviceGetsDigestsAndNeverThePassword) {
     }
 }
 
-TEST_F(RequestsTest, FreshChallengeIsFetchedForEveryRequest) {
-    // Two interfaces: the interface query and the challenge query both get a
-    // new challenge; only the last one is valid for the request. The device
-    // sits on one network, so each query is answered once.
-    Simulator sim(Devices({Device({{"challenge", "fresh"}, {"interfaces", {"10.78.0.2"}}})}));
+TEST_F(RequestsTest, FreshChallengeIsFetchedForEveryRequestThroughTheChosenInterfaceAlone) {
+    // A device on both networks that answers every query with a new
+    // challenge: only the last one offered is valid for the request, so the
+    // challenge query must bring back exactly one answer.
+    Simulator sim(Devices({Device({{"challenge", "fresh"}})}));
     ASSERT_TRUE(sim.ready()) << sim.error();
 
     EXPECT_EQ(QUEXRebootDevice(handle_, kMac, "Brackwater"), 0);
     EXPECT_EQ(QUEXRebootDevice(handle_, kMac, "Brackwater"), 0);
-    SettleJournal(sim, 10);
+    SettleJournal(sim, 8);
     const auto decisions = sim.Decisions(5);
     ASSERT_EQ(decisions.size(), 2u);
     for (const Json& d : decisions) EXPECT_TRUE(d.value("auth_ok", false)) << d.dump();
     EXPECT_NE(decisions[0].value("digest", ""), decisions[1].value("digest", ""));
+}
+
+TEST_F(RequestsTest, DeviceWhoseChallengeWasOfferedBeforeIsNeverSentThePasswordInPlainText) {
+    UseOneInterface();
+    // Each offers its challenge in its first answer only; later answers come
+    // without one, as a forged answer that beats the device's own would.
+    const uint8_t otherMac[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x75};
+    Simulator sim(Devices({Device({{"challenge", kChallengeHex}, {"withdraw_challenge_after", 1}}),
+                           Device({{"mac", "02:c0:de:25:40:75"},
+                                   {"ip", "10.77.0.51"},
+                                   {"challenge", kChallengeHex},
+                                   {"withdraw_challenge_after", 1}})}));
+    ASSERT_TRUE(sim.ready()) << sim.error();
+
+    // Offered to this handle by a directed query (the first device) and by a
+    // search answer (the second).
+    QuexDeviceInfo info;
+    ASSERT_EQ(QUEXGetDeviceInfo(handle_, kMac, &info), 0);
+    EXPECT_EQ(info.challengeLength, 14);
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 3000), 2);
+
+    EXPECT_EQ(QUEXSetNetwork(handle_, kMac, Address("10.77.0.62"), Address("255.255.255.0"), 0, "Brackwater"),
+              -1);
+    EXPECT_EQ(QUEXGetLastError(handle_), QUEX_ERROR_CHALLENGE_WITHDRAWN);
+    EXPECT_EQ(LastMessage(handle_), "Device withdrew its challenge; request not sent");
+    EXPECT_EQ(QUEXRebootDevice(handle_, otherMac, "Brackwater"), -1);
+    EXPECT_EQ(QUEXGetLastError(handle_), QUEX_ERROR_CHALLENGE_WITHDRAWN);
+
+    // The query, the search, the two challenge queries: no request at all.
+    SettleJournal(sim, 4);
+    EXPECT_EQ(ReceivedTypes(sim), (std::vector<int>{1, 1, 1, 1}));
+    for (const JournalDatagram& d : sim.Received())
+        EXPECT_FALSE(Contains(d.bytes, "Brackwater"))
+            << "password on the wire: " << kelvotest::ToHex(d.bytes);
 }
 
 // ---- Passwords -------------------------------------------------------------

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/net.h"
 #include "quex/context.h"
 #include <quex/quex.h>
 #include "quex/sockets.h"
@@ -208,26 +210,52 @@ TEST_F(SearchTest, InvalidTimesAreRefusedAfterTheLastErrorIsReset) {
     close(event);
 }
 
-TEST_F(SearchTest, WorkerWithoutSocketsLeavesNoStaleStopForTheNextSearch) {
+TEST_F(SearchTest, SearchThatCannotOpenItsSocketsFailsAtOnceWithTheReason) {
     StartDevices({Device("02:c0:de:00:00:01", 300), Device("02:c0:de:00:00:02", 600)});
-    // No socket: the worker ends at once; a synchronous search still waits
-    // its whole maximum time and finds nothing.
     quex::InjectSocketFailure(1);
     auto start = Clock::now();
-    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 1500), 0);
-    EXPECT_GE(MsSince(start), 1500);
-    // Same for an asynchronous search, whose stop signal nobody consumes.
-    quex::InjectSocketFailure(1);
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 1500), -1);
+    EXPECT_LT(MsSince(start), 500);
+    EXPECT_EQ(QUEXGetLastError(handle_), QUEX_ERROR_NETWORK);
+    EXPECT_EQ(LastErrorText(handle_), "Cannot open a socket on 10.77.0.1: injected failure");
+    // An asynchronous start fails the same way, before any worker runs.
+    quex::InjectSocketFailure(2);
     const int event = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     ASSERT_GE(event, 0);
-    ASSERT_EQ(QUEXStartAsyncSearchEvent(handle_, event), 0);
-    EXPECT_FALSE(Readable(event, 1000));
-    QUEXStopSearch(handle_);
+    EXPECT_EQ(QUEXStartAsyncSearchEvent(handle_, event), -1);
+    EXPECT_EQ(LastErrorText(handle_), "Cannot open a socket on 10.78.0.1: injected failure");
     close(event);
-    // That signal must not end the next search after its first poll cycle.
+    // Nothing of the failed starts is left to cut the next search short.
     start = Clock::now();
     EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 500, 5000), 2);
     EXPECT_GE(MsSince(start), 600 + 500);
+    // A host without any address: searches and queries say so.
+    ASSERT_EQ(std::system("ip addr flush dev h0 && ip addr flush dev h1"), 0);
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 1500), -1);
+    EXPECT_EQ(LastErrorText(handle_), "No usable IPv4 interface");
+    const uint8_t mac[6] = {0x02, 0xC0, 0xDE, 0x00, 0x00, 0x01};
+    QuexDeviceInfo info;
+    EXPECT_EQ(QUEXGetDeviceInfo(handle_, mac, &info), -1);
+    EXPECT_EQ(QUEXGetLastError(handle_), QUEX_ERROR_NETWORK);
+}
+
+TEST_F(SearchTest, DeviceBehindTheSeventyFirstAddressIsFound) {
+    // 70 addresses ahead of the one on the device's network, which then
+    // stands 71st in the list: every socket is watched, not the first 64.
+    ASSERT_EQ(std::system("ip link set h1 down && ip addr del 10.77.0.1/24 dev h0 && "
+                          "for i in $(seq 1 70); do ip addr add 10.79.0.$i/32 dev h0 || exit 1; done && "
+                          "ip addr add 10.77.0.1/24 dev h0"),
+              0);
+    std::vector<uint32_t> addresses;
+    ASSERT_TRUE(platform::ListLocalIPv4Addresses(&addresses));
+    ASSERT_EQ(addresses.size(), 71u);
+    ASSERT_EQ(addresses.back(), kH0);
+    StartDevices({Device("02:c0:de:00:00:71", 0)});
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 3000), 1);
+    const uint8_t mac[6] = {0x02, 0xC0, 0xDE, 0x00, 0x00, 0x71};
+    QuexDeviceInfo info;
+    EXPECT_EQ(QUEXGetDeviceInfo(handle_, mac, &info), 0);
+    EXPECT_EQ(info.interfaceAddress, kH0);
 }
 
 // ---- synchronous search: what is counted
@@ -275,6 +303,67 @@ TEST_F(SearchTest, StopFromAnotherThreadLeavesASynchronousSearchAlone) {
     EXPECT_EQ(result.load(), 4);
     EXPECT_GE(elapsed, 1300 + 600);
     EXPECT_LT(elapsed, 1300 + 600 + 1500);
+}
+
+// What the callback got back when it called into its own handle.
+struct OwnHandleCalls {
+    std::atomic<int> callbacks{0};
+    std::atomic<int32_t> close{-100}, asyncStart{-100}, syncStart{-100};
+};
+
+void CallIntoOwnHandle(QuexHandle handle, uintptr_t userData) {
+    OwnHandleCalls* calls = reinterpret_cast<OwnHandleCalls*>(userData);
+    if (calls->callbacks++ > 0) return;
+    calls->close = QUEXClose(handle);
+    QUEXStopSearch(handle);
+    calls->asyncStart = QUEXStartAsyncSearchCallback(handle, CallIntoOwnHandle, userData);
+    calls->syncStart = QUEXStartSyncSearchEx(handle, 100, 200);
+}
+
+TEST_F(SearchTest, CallsFromTheSearchsOwnCallbackAreRefusedAndChangeNothing) {
+    // Two answers, half a second apart: two poll cycles with traffic.
+    StartDevices({Device("02:c0:de:00:00:01", 0), Device("02:c0:de:00:00:02", 500)});
+    OwnHandleCalls calls;
+    ASSERT_EQ(QUEXStartAsyncSearchCallback(handle_, CallIntoOwnHandle, reinterpret_cast<uintptr_t>(&calls)),
+              0);
+    // The second callback: the worker ran on, its handle open (ASan sees any use after free).
+    EXPECT_TRUE(WaitFor([&] { return calls.callbacks >= 2; }, 3000));
+    EXPECT_EQ(calls.close.load(), -1);
+    EXPECT_EQ(calls.asyncStart.load(), -1);
+    EXPECT_EQ(calls.syncStart.load(), -1);
+    EXPECT_EQ(QUEXGetSearchResultCount(handle_), 2);
+    // Still the caller's to stop, and a new search starts only after that.
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 100, 200), -1);
+    QUEXStopSearch(handle_);
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 800, 3000), 2);
+}
+
+TEST_F(SearchTest, LastErrorIsReadWholeWhileAnotherThreadSetsIt) {
+    // One thread keeps setting the last error, as requests and search starts
+    // do; another reads it. Every read is one whole message (ThreadSanitizer
+    // also sees any unguarded access).
+    QuexContext* context = quex::LookupContext(handle_);
+    ASSERT_NE(context, nullptr);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 20000; ++i) {
+            quex::SetContextError(context, 7, "Locked by the plant's own controller");
+            QUEXStartSyncSearchEx(handle_, 0, 10);  // refused after the reset to "Operation succeeded"
+        }
+        done = true;
+    });
+    int torn = 0, reads = 0;
+    while (!done) {
+        char text[256];
+        QUEXGetLastErrorMessage(handle_, text, sizeof text);
+        QUEXGetLastError(handle_);
+        const std::string message(text);
+        if (message != "Operation succeeded" && message != "Locked by the plant's own controller") ++torn;
+        ++reads;
+    }
+    writer.join();
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(torn, 0);
 }
 
 // ---- asynchronous search

@@ -212,13 +212,22 @@ TEST_F(DeviceCommands, DiscoverCountsOneDeviceInTheSingular) {
               out_);
 }
 
-TEST_F(DeviceCommands, DiscoverFailedSearchPrintsHeaderButAddsNothing) {
+TEST_F(DeviceCommands, DiscoverFailedSearchPrintsHeaderAndTheReasonButAddsNothing) {
     cmd_.magicCount = 1;
     fake_.searchResults = {-1};
+    fake_.lastErrorMessage = "No usable IPv4 interface";
     StartCapture();
-    kelvo::DiscoverDevices(cmd_);
+    // Not one search could run: status 4.
+    EXPECT_EQ(4, kelvo::DiscoverDevices(cmd_));
     StopCapture();
     EXPECT_EQ(std::string(kSearching) + kHeader + kRule + kRule + "0 devices found.\n", out_);
+    EXPECT_EQ("ERROR: Search failed: No usable IPv4 interface\n", err_);
+    // One search of two ran: the listing stands.
+    cmd_.magicCount = 2;
+    fake_.searchResults = {-1, 0};
+    StartCapture();
+    EXPECT_EQ(0, kelvo::DiscoverDevices(cmd_));
+    StopCapture();
 }
 
 TEST_F(DeviceCommands, AutomaticLocationWithNoDeviceTriesBothMagics) {
@@ -364,9 +373,10 @@ TEST_F(DeviceCommands, RefusedSettingsPrintTheDeviceMessageAndWhatWasSent) {
         "\tip: 10.77.0.9  subnet: 255.255.255.0  gateway: 10.77.0.1\n",
         err_);
     // The run's result text, as a plan line or a JSON result carries it: one line, no prefix.
-    EXPECT_EQ("Failed to assign IP address to device: Address in use "
-              "ip: 10.77.0.9  subnet: 255.255.255.0  gateway: 10.77.0.1",
-              report_.Message());
+    EXPECT_EQ(
+        "Failed to assign IP address to device: Address in use "
+        "ip: 10.77.0.9  subnet: 255.255.255.0  gateway: 10.77.0.1",
+        report_.Message());
 }
 
 TEST_F(DeviceCommands, StaticSettingsFailureMessages) {

@@ -268,6 +268,9 @@ TEST_F(LastErrorTest, RefusedArgumentsLeaveLastErrorAlone) {
     EXPECT_EQ(QUEXStartAsyncSearchMessage(handle_, QUEX_NO_WINDOW, 0x400, 1), -1);
     EXPECT_EQ(QUEXStartAsyncSearchMessage(handle_, targets.window[0], 0, 1), -1);
     EXPECT_EQ(QUEXStartAsyncSearchEvent(handle_, QUEX_NO_EVENT), -1);
+    // Descriptors that are not an eventfd would receive the counter's bytes.
+    EXPECT_EQ(QUEXStartAsyncSearchEvent(handle_, STDOUT_FILENO), -1);
+    EXPECT_EQ(QUEXStartAsyncSearchEvent(handle_, targets.window[0]), -1);
     EXPECT_EQ(QUEXGetSearchResults(handle_, &info, 0), -1);
     EXPECT_EQ(QUEXGetSearchResults(handle_, nullptr, 1), -1);
     EXPECT_EQ(QUEXGetDeviceInfo(handle_, nullptr, &info), -1);

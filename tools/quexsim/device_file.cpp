@@ -146,13 +146,33 @@ NetConfig ParseLease(const json& v, const std::string& where, const NetConfig& b
     return lease;
 }
 
-const std::set<std::string> kDeviceKeys = {
-    "name",      "mac",           "ip",           "subnet",       "gateway",
-    "dhcp",      "model",         "magics",       "vendor_guid",  "version",
-    "password",  "challenge",     "apply",        "lease",        "lease_after_queries",
-    "delay_ms",  "reboot_ms",     "refuse",       "auth_failure", "success_message",
-    "silent",    "ignore_config", "answer_twice", "malformed",    "extra_fields",
-    "interfaces"};
+const std::set<std::string> kDeviceKeys = {"name",
+                                           "mac",
+                                           "ip",
+                                           "subnet",
+                                           "gateway",
+                                           "dhcp",
+                                           "model",
+                                           "magics",
+                                           "vendor_guid",
+                                           "version",
+                                           "password",
+                                           "challenge",
+                                           "apply",
+                                           "lease",
+                                           "lease_after_queries",
+                                           "delay_ms",
+                                           "reboot_ms",
+                                           "refuse",
+                                           "auth_failure",
+                                           "success_message",
+                                           "silent",
+                                           "ignore_config",
+                                           "answer_twice",
+                                           "malformed",
+                                           "extra_fields",
+                                           "interfaces",
+                                           "withdraw_challenge_after"};
 
 DeviceSpec ParseDevice(const json& v, const std::string& where, bool needMacAndIp) {
     CheckKeys(v, where, kDeviceKeys);
@@ -217,6 +237,12 @@ DeviceSpec ParseDevice(const json& v, const std::string& where, bool needMacAndI
                 std::copy(b->begin(), b->end(), d.fixedChallenge.begin());
             }
         }
+    }
+    if (v.contains("withdraw_challenge_after")) {
+        d.withdrawChallengeAfter = static_cast<unsigned>(
+            Number(v["withdraw_challenge_after"], where + ".withdraw_challenge_after", 1000000));
+        if (d.challengeMode == ChallengeMode::None || d.withdrawChallengeAfter == 0)
+            Fail(where + ".withdraw_challenge_after", "needs a challenge and at least 1 query");
     }
     if (v.contains("apply")) {
         const std::string a = Str(v["apply"], where + ".apply");
@@ -342,7 +368,7 @@ std::optional<FloodSpec> ParseFloodText(const std::string& text) {
     }
     if (!doc.is_object() || !doc.contains("flood")) return std::nullopt;
     const json& f = doc["flood"];
-    CheckKeys(f, "flood", {"rate", "duration_ms", "large_every"});
+    CheckKeys(f, "flood", {"rate", "duration_ms", "large_every", "forged_macs"});
     FloodSpec spec;
     if (f.contains("rate")) spec.rate = static_cast<unsigned>(Number(f["rate"], "flood.rate", 1000000));
     if (spec.rate == 0) Fail("flood.rate", "must be at least 1");
@@ -350,6 +376,7 @@ std::optional<FloodSpec> ParseFloodText(const std::string& text) {
         spec.durationMs = static_cast<unsigned>(Number(f["duration_ms"], "flood.duration_ms", 3600000));
     if (f.contains("large_every"))
         spec.largeEvery = static_cast<unsigned>(Number(f["large_every"], "flood.large_every", 1000000));
+    if (f.contains("forged_macs")) spec.forgedMacs = Bool(f["forged_macs"], "flood.forged_macs");
     return spec;
 }
 

@@ -51,6 +51,8 @@ struct DeviceSpec {
     std::string password = "Brackwater";
     ChallengeMode challengeMode = ChallengeMode::None;
     Challenge fixedChallenge{};
+    unsigned withdrawChallengeAfter =
+        0;  // offers the challenge in this many answered queries only; 0 = always
     bool applyOnReboot = false;
     std::optional<NetConfig> lease;  // what the DHCP server hands out
     unsigned leaseAfterQueries = 0;
@@ -81,6 +83,7 @@ struct FloodSpec {
     unsigned rate = 20000;       // datagrams per second, per tool socket
     unsigned durationMs = 5000;  // after the tool's last request
     unsigned largeEvery = 60;    // every Nth datagram is oversized (up to 65507 bytes); 0 = none
+    bool forgedMacs = false;     // valid answers instead, each from a device never seen before
 };
 
 // Reads and checks a device file; throws std::runtime_error naming the

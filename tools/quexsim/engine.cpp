@@ -73,6 +73,11 @@ void Engine::NewChallenge(Device& d) {
     }
 }
 
+bool Engine::OffersChallenge(const Device& d) {
+    if (d.spec.challengeMode == ChallengeMode::None) return false;
+    return d.spec.withdrawChallengeAfter == 0 || d.queriesAnswered <= d.spec.withdrawChallengeAfter;
+}
+
 void Engine::StartLeaseWait(Device& d) {
     d.leasePending = true;
     d.leaseQueriesLeft = d.spec.leaseAfterQueries;
@@ -220,7 +225,7 @@ void Engine::AnswerQuery(Device& d, const Received& in, uint32_t magic, std::vec
     AppendBe16(version.value, d.spec.version);
     fields.push_back(version);
     fields.push_back(Field{kFieldVendorGuid, Bytes(d.spec.vendorGuid.begin(), d.spec.vendorGuid.end())});
-    if (d.spec.challengeMode != ChallengeMode::None)
+    if (OffersChallenge(d))
         fields.push_back(Field{kFieldChallenge, Bytes(d.challenge.begin(), d.challenge.end())});
     fields.insert(fields.end(), d.spec.extraFields.begin(), d.spec.extraFields.end());
 
@@ -228,8 +233,7 @@ void Engine::AnswerQuery(Device& d, const Received& in, uint32_t magic, std::vec
         json e{{"event", "decision"},           {"type", 1},          {"device", d.spec.name},
                {"mac", MacText(d.spec.mac)},    {"action", "answer"}, {"query", d.queriesAnswered},
                {"ip", AddressText(d.active.ip)}};
-        if (d.spec.challengeMode != ChallengeMode::None)
-            e["challenge"] = Hex(d.challenge.data(), d.challenge.size());
+        if (OffersChallenge(d)) e["challenge"] = Hex(d.challenge.data(), d.challenge.size());
         journal_.Write(std::move(e));
     }
     Queue(d, magic, kDiscoveryResponse, std::move(fields), in.nowMs, out);
@@ -276,7 +280,7 @@ void Engine::HandleConfig(const Received& in, uint32_t magic, std::vector<Outgoi
     // the password in plain text otherwise.
     bool authOk = false;
     const size_t prefix = AuthPrefixLength(type);
-    if (d.spec.challengeMode != ChallengeMode::None) {
+    if (OffersChallenge(d)) {
         e["auth"] = "digest";
         e["challenge"] = Hex(d.challenge.data(), d.challenge.size());
         if (req->authLength != 16) {

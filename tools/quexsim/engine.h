@@ -63,6 +63,9 @@ private:
     void Queue(const Device& d, uint32_t magic, uint16_t type, std::vector<Field> fields, double nowMs,
                std::vector<Outgoing>& out);
     void NewChallenge(Device& d);
+    // The device wants (and its answers carry) a challenge: it has one and has
+    // not withdrawn it yet.
+    static bool OffersChallenge(const Device& d);
     void JournalState(const Device& d, const std::string& why);
 
     std::vector<Device> devices_;

@@ -99,6 +99,19 @@ Bytes MakeOne(FloodKind kind, uint32_t magic, std::mt19937_64& random) {
 
 }  // namespace
 
+Bytes MakeForgedAnswer(uint32_t magic) {
+    Bytes answer = BuildDatagram(magic, kDiscoveryResponse,
+                                 {MakeField(kFieldMac, Bytes(6, 0)), MakeField(kFieldIp, {10, 77, 9, 9}),
+                                  MakeField(kFieldModel, Bytes{'F', 'o', 'r', 'g', 'e', 'd'})});
+    SetForgedMac(answer, 0);
+    return answer;
+}
+
+void SetForgedMac(Bytes& answer, uint64_t n) {
+    const uint64_t mac = kForgedMacBase + n;
+    for (int i = 0; i < 6; ++i) answer[kForgedMacOffset + i] = static_cast<uint8_t>(mac >> (8 * (5 - i)));
+}
+
 std::vector<Bytes> MakeFloodDatagrams(uint32_t magic, unsigned largeEvery, uint64_t seed) {
     std::mt19937_64 random(seed);
     std::vector<Bytes> out;
@@ -121,8 +134,15 @@ void Flooder::Trigger(size_t socket, const sockaddr_in& peer, uint32_t magic, do
             return;
         }
     }
-    Target t{socket, peer, nowMs, nowMs + spec_.durationMs,
-             0,      0,    0,     MakeFloodDatagrams(magic, spec_.largeEvery, random_())};
+    Target t{socket,
+             peer,
+             nowMs,
+             nowMs + spec_.durationMs,
+             0,
+             0,
+             0,
+             spec_.forgedMacs ? std::vector<Bytes>{MakeForgedAnswer(magic)}
+                              : MakeFloodDatagrams(magic, spec_.largeEvery, random_())};
     targets_.push_back(std::move(t));
 }
 
@@ -135,6 +155,8 @@ int Flooder::Pump(const std::vector<int>& sockets, double nowMs) {
         // At most a tenth of a second's worth per pass: the answers go on being served.
         uint64_t budget = std::max<uint64_t>(1, spec_.rate / 10);
         while (t.sent + t.failed < due && budget-- > 0) {
+            // A forged flood reuses its one answer with the next MAC.
+            if (spec_.forgedMacs) SetForgedMac(t.datagrams[0], t.sent + t.failed);
             const Bytes& d = t.datagrams[(t.sent + t.failed) % t.datagrams.size()];
             const ssize_t n = sendto(sockets[t.socket], d.data(), d.size(), MSG_DONTWAIT,
                                      reinterpret_cast<const sockaddr*>(&t.peer), sizeof t.peer);

@@ -40,6 +40,13 @@ constexpr int kFloodKinds = 12;
 // is an oversized one (0: none).
 std::vector<Bytes> MakeFloodDatagrams(uint32_t magic, unsigned largeEvery, uint64_t seed);
 
+// A forged-MAC flood: a valid discovery answer (MAC first, then address and
+// model) whose MAC is kForgedMacBase + n for the nth datagram of the flood.
+Bytes MakeForgedAnswer(uint32_t magic);
+void SetForgedMac(Bytes& answer, uint64_t n);
+constexpr size_t kForgedMacOffset = 8 + 2;  // header, then field 1's code and length
+constexpr uint64_t kForgedMacBase = 0x02F000000000ull;
+
 class Flooder {
 public:
     Flooder(const FloodSpec& settings, uint64_t seed) : spec_(settings), random_(seed) {}

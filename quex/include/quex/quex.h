@@ -50,6 +50,25 @@
 #define QUEX_FAILED (-1)
 #define QUEX_TIMED_OUT (-2)
 
+/* Last error codes the library sets itself, besides 0 ("Operation
+ * succeeded") and QUEX_TIMED_OUT ("Operation timed out"); a device's own
+ * error codes are 0..255. The call that set one returned QUEX_FAILED.
+ *   QUEX_ERROR_CHALLENGE_WITHDRAWN  a configuration request was not sent: the
+ *       device had offered a challenge to this handle before, and the query
+ *       just made for the request came back without one (a forged or replayed
+ *       answer would otherwise get the password in plain text). Message:
+ *       "Device withdrew its challenge; request not sent".
+ *   QUEX_ERROR_NETWORK  no socket could be opened for the operation; the
+ *       message is the system's reason ("No usable IPv4 interface", "Cannot
+ *       open a socket on 10.77.0.1: Too many open files"). */
+#define QUEX_ERROR_CHALLENGE_WITHDRAWN (-3)
+#define QUEX_ERROR_NETWORK (-4)
+
+/* The most records one handle's result list holds: a synchronous search
+ * keeps at most this many distinct devices (a full /16), an asynchronous one
+ * drops further answers while this many wait untaken. */
+#define QUEX_MAX_SEARCH_RESULTS 65536
+
 /* Packet magics: four letters, the first in the most significant byte, sent
  * big-endian so that the letters stand in order on the wire. */
 #define QUEX_MAGIC_TELQ 0x54454C51u /* "TELQ" */
@@ -65,9 +84,10 @@ extern "C" {
 typedef struct QuexContext* QuexHandle;
 
 /* Asynchronous search callback: runs on the library's worker thread with the
- * search's handle and the caller's user value. It must not call
- * QUEXStopSearch or QUEXClose for its own handle (the stop waits for the
- * thread that is running the callback). */
+ * search's handle and the caller's user value. From there QUEXClose,
+ * QUEXStopSearch and the search starts refuse the callback's own handle
+ * (-1, nothing changes): the stop would wait for the thread that is running
+ * the callback. */
 typedef void (*QuexNotifyCallback)(QuexHandle handle, uintptr_t userData);
 
 #ifdef _WIN32
@@ -83,7 +103,8 @@ typedef HANDLE QuexEvent;
  * closed the messages are skipped and the search goes on. */
 typedef int QuexWindow;
 /* Notification event: an eventfd descriptor. The library adds 1 to it for
- * each notification; the descriptor is duplicated when the search starts. */
+ * each notification; the descriptor is duplicated when the search starts.
+ * Any other descriptor (a file, pipe or socket) is refused. */
 typedef int QuexEvent;
 #define QUEX_NO_WINDOW (-1)
 #define QUEX_NO_EVENT (-1)
@@ -164,11 +185,14 @@ QUEX_API QuexHandle QUEXOpen(uint32_t magic, const QuexGuid* vendorGuid);
 QUEX_API QuexHandle QUEXOpenByGuid(const QuexGuid* vendorGuid);
 
 /* Stops an asynchronous search, then frees the handle. Unknown or already
- * closed handles: returns 0 and does nothing. */
+ * closed handles: returns 0 and does nothing. Called from the handle's own
+ * search worker (its callback): -1 and nothing happens. */
 QUEX_API int32_t QUEXClose(QuexHandle handle);
 
-/* The handle's last error code (0, -2, or a device's error code 0..255);
- * -1 for an unknown handle. */
+/* The handle's last error code (0, QUEX_TIMED_OUT, QUEX_ERROR_CHALLENGE_WITHDRAWN,
+ * QUEX_ERROR_NETWORK, or a device's error code 0..255); -1 for an unknown
+ * handle. The code and message are read and written under the handle's lock,
+ * so any thread may read them while a search or request runs. */
 QUEX_API int32_t QUEXGetLastError(QuexHandle handle);
 
 /* Copies the last error message into buffer (caller-owned, at least size
@@ -182,18 +206,23 @@ QUEX_API int32_t QUEXStartSyncSearch(QuexHandle handle);
 
 /* Synchronous search: sends one discovery request out of every local IPv4
  * interface and blocks until no new answer came for quietMs, or maxMs have
- * passed (0xFFFFFFFF: no limit). Returns the number of distinct devices
- * (their records wait for QUEXGetSearchResults) or -1 (unknown handle, a
- * search already running, a time of 0, or both times 0xFFFFFFFF).
+ * passed (0xFFFFFFFF: no limit). Returns the number of distinct devices, at
+ * most QUEX_MAX_SEARCH_RESULTS (their records wait for QUEXGetSearchResults),
+ * or -1 (unknown handle, a search already running, a time of 0, both times
+ * 0xFFFFFFFF, a call from the handle's own worker, or no socket could be
+ * opened: then at once, with QUEX_ERROR_NETWORK as the last error).
  * A search with maxMs 0xFFFFFFFF on a network where nothing answers never
  * returns. */
 QUEX_API int32_t QUEXStartSyncSearchEx(QuexHandle handle, uint32_t quietMs, uint32_t maxMs);
 
-/* Asynchronous searches: return 0 once the worker runs, else -1. The search
- * runs until QUEXStopSearch or QUEXClose. After every poll cycle with traffic
- * while records wait, the target is notified: the callback is called (on the
- * worker thread), a QuexWindowMessage {message, 0, userData} is posted to the
- * window, or the event is signalled. Every answer is kept, duplicates too. */
+/* Asynchronous searches: return 0 once the worker runs, else -1 (also at
+ * once, with QUEX_ERROR_NETWORK as the last error, when no socket could be
+ * opened). The search runs until QUEXStopSearch or QUEXClose. After every
+ * poll cycle with traffic while records wait, the target is notified: the
+ * callback is called (on the worker thread), a QuexWindowMessage
+ * {message, 0, userData} is posted to the window, or the event is signalled.
+ * Every answer is kept, duplicates too, until QUEX_MAX_SEARCH_RESULTS records
+ * wait untaken; further answers are dropped until records are taken. */
 QUEX_API int32_t QUEXStartAsyncSearchCallback(QuexHandle handle, QuexNotifyCallback callback,
                                               uintptr_t userData);
 QUEX_API int32_t QUEXStartAsyncSearchMessage(QuexHandle handle, QuexWindow window, uint32_t message,
@@ -210,19 +239,24 @@ QUEX_API int32_t QUEXGetSearchResultCount(QuexHandle handle);
 QUEX_API int32_t QUEXGetSearchResults(QuexHandle handle, QuexDeviceInfo* results, uint32_t capacity);
 
 /* Ends a running asynchronous search and waits for its worker. Does nothing
- * for a synchronous search, an idle handle or an unknown handle. */
+ * for a synchronous search, an idle handle, an unknown handle, or a call from
+ * the handle's own worker. */
 QUEX_API void QUEXStopSearch(QuexHandle handle);
 
 /* Directed query of one device by MAC (6 bytes; FF:FF:FF:FF:FF:FF is
  * refused). Waits up to 5 s. 0 with *info filled, -2 when the device did not
- * answer, -1 otherwise. */
+ * answer, -1 otherwise (QUEX_ERROR_NETWORK as the last error when no socket
+ * could be opened). */
 QUEX_API int32_t QUEXGetDeviceInfo(QuexHandle handle, const uint8_t* mac, QuexDeviceInfo* info);
 
-/* Configuration requests. Each queries the device first (for its interface
- * and challenge), then sends the request once through the interface that
- * reaches the device and waits up to 30 s for the reply. With a challenge the
+/* Configuration requests. Each finds the interface that reaches the device
+ * (with several interfaces, by a query through all of them), asks the device
+ * for its challenge through that interface alone, then sends the request
+ * once through it and waits up to 30 s for the reply. With a challenge the
  * password travels as an MD5 digest, otherwise in plain text (at most 255
- * characters in that form; a longer one is refused with -1).
+ * characters in that form; a longer one is refused with -1). A device that
+ * offered this handle a challenge before and now answers without one is sent
+ * nothing (-1, QUEX_ERROR_CHALLENGE_WITHDRAWN).
  * Returns the device's result code (0 accepted, 1..255 refused; the device's
  * error code and text become the last error), -2 on time-out, -1 otherwise. */
 QUEX_API int32_t QUEXRebootDevice(QuexHandle handle, const uint8_t* mac, const char* password);

@@ -84,6 +84,7 @@ device_file() {
 #   --devices FILE          device file (required)
 #   --ftp                   an FTP server in each lab (directory CASE/MODE/ftp)
 #   --ftp-password P        its password
+#   --ftp-server CMD        a stand-in FTP server instead (CMD runs on the device side)
 #   --ifaces N              tool-side interfaces
 #   --timeout S             the tool is killed after S seconds (default 100)
 #   --trigger SPEC N CMD    run CMD (in the lab) when the Nth journal event
@@ -92,17 +93,23 @@ device_file() {
 #   --log-blocked           a directory stands where kelvoprog.log would go
 #   --log-full              kelvoprog.log opens but every write fails (/dev/full)
 #   --cwd-file SRC NAME     a copy of SRC named NAME in the tool's directory
+#   --setup CMD             run CMD on the tool side first (its addresses, say)
+#   --max-files N           the tool may hold N descriptors at most
 # Results: $E2E_WORK/CASE/{split,both}/{out,err,both,status,elapsed,
 # journal.jsonl,timeline.jsonl,cwd/kelvoprog.log,ftp/}.
 lab_run() {
   local case=$1; shift
-  local devices="" ftp=0 ftp_password="" ifaces=1 timeout=100 log_before="" log_blocked=0 log_full=0
-  local -a triggers=() cwd_files=()
+  local devices="" ftp=0 ftp_password="" ftp_server="" ifaces=1 timeout=100 log_before="" log_blocked=0
+  local log_full=0
+  local -a triggers=() cwd_files=() capture_opts=()
   while [ $# -gt 0 ]; do
     case "$1" in
       --devices) devices=$2; shift 2 ;;
       --ftp) ftp=1; shift ;;
       --ftp-password) ftp_password=$2; shift 2 ;;
+      --ftp-server) ftp_server=$2; shift 2 ;;
+      --setup) capture_opts+=(--setup "$2"); shift 2 ;;
+      --max-files) capture_opts+=(--max-files "$2"); shift 2 ;;
       --ifaces) ifaces=$2; shift 2 ;;
       --timeout) timeout=$2; shift 2 ;;
       --trigger) triggers+=(--trigger "$2" "$3" "$4"); shift 4 ;;
@@ -132,9 +139,10 @@ lab_run() {
       lab+=(--ftp "$dir/ftp")
       [ -z "$ftp_password" ] || lab+=(--ftp-password "$ftp_password")
     fi
+    [ -z "$ftp_server" ] || lab+=(--ftp-server "$ftp_server")
     "${lab[@]}" -- "$E2E_PY" "$E2E_LIB/e2e.py" capture --dir "$dir" --mode "$mode" \
       --journal "$dir/journal.jsonl" --timeout "$timeout" ${triggers[@]+"${triggers[@]}"} \
-      -- "$KELVOPROG" "$@" >"$dir/lab.log" 2>&1 &
+      ${capture_opts[@]+"${capture_opts[@]}"} -- "$KELVOPROG" "$@" >"$dir/lab.log" 2>&1 &
     pids+=($!)
   done
   local pid rc=0

@@ -14,6 +14,7 @@
 """
 import json
 import os
+import resource
 import select
 import signal
 import subprocess
@@ -107,8 +108,10 @@ class JournalFollower:
 
 def capture(argv):
     # capture --dir DIR --mode split|both [--journal F] [--timeout S]
-    #         [--trigger SPEC COUNT SHELLCMD]... -- PROGRAM ARGS...
-    run_dir = mode = journal = None
+    #         [--trigger SPEC COUNT SHELLCMD]... [--setup SHELLCMD]
+    #         [--max-files N] -- PROGRAM ARGS...
+    run_dir = mode = journal = setup = None
+    max_files = None
     timeout = 120.0
     triggers = []
     i = 0
@@ -128,6 +131,10 @@ def capture(argv):
         elif a == "--trigger":
             triggers.append([parse_pairs(argv[i + 1]), int(argv[i + 2]), argv[i + 3], 0])
             i += 4
+        elif a == "--setup":
+            setup = argv[i + 1]; i += 2
+        elif a == "--max-files":
+            max_files = int(argv[i + 1]); i += 2
         else:
             die("capture: unknown option %s" % a)
     program = argv[i:]
@@ -140,8 +147,16 @@ def capture(argv):
     if subprocess.call([guard]) != 0:
         die("refusing to run the tool outside a private network namespace")
 
+    # The tool side as the case wants it (addresses added or removed).
+    if setup is not None and subprocess.call(["bash", "-c", setup]) != 0:
+        die("capture: the set-up command failed: %s" % setup)
+
     with open(os.path.join(run_dir, "started"), "w") as f:
         f.write("%d\n" % os.getpid())
+
+    def limit_files():
+        if max_files is not None:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (max_files, max_files))
 
     work = os.path.join(run_dir, "cwd")
     out_r, out_w = os.pipe()
@@ -151,7 +166,7 @@ def capture(argv):
         err_r, err_w = None, out_w
     start = time.monotonic()
     child = subprocess.Popen(program, cwd=work, stdin=subprocess.DEVNULL,
-                             stdout=out_w, stderr=err_w, close_fds=True)
+                             stdout=out_w, stderr=err_w, close_fds=True, preexec_fn=limit_files)
     os.close(out_w)
     if err_r is not None:
         os.close(err_w)
