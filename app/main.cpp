@@ -1,14 +1,18 @@
 // kelvoprog: runs one command given on the command line and turns its outcome
 // into the result log and the exit status.
 #include <cstring>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/console.h"
 #include "app/device_listing.h"
 #include "app/device_run.h"
 #include "app/exit_status.h"
+#include "app/plan_file.h"
+#include "app/plan_run.h"
 #include "app/report.h"
 #include "app/result_log.h"
+#include "platform/interrupt.h"
 #include "platform/startup.h"
 
 namespace {
@@ -29,6 +33,10 @@ int main(int argc, char** argv) {
     CommandLine cmd;
     std::memset(&cmd, 0, sizeof cmd);
     if (!ParseCommandLine(cmd)) return kStatusRejected;
+    // A plan is checked whole before anything is sent or logged.
+    const bool planned = cmd.planPath[0] != '\0';
+    std::vector<PlanRow> plan;
+    if (planned && !ReadPlan(cmd, plan)) return kStatusRejected;
 
     PrintBanner();
     OutLine("");
@@ -42,6 +50,11 @@ int main(int argc, char** argv) {
         status = kStatusLogFailed;
     } else if (cmd.command == CommandDiscover) {
         DiscoverDevices(cmd);  // no log entry for the listing
+    } else if (planned) {
+        platform::CatchInterrupts();       // Ctrl-C stops the plan in order
+        status = RunPlan(cmd, plan, log);  // logs every device itself
+        CloseLogFile(log);
+        return status;
     } else {
         Report report(ReportSink::Console);
         const DeviceRun run = RunDevice(cmd, report);

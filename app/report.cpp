@@ -69,4 +69,9 @@ void Report::SplitError(const std::string& errorPart, const std::string& outputP
 
 void Report::Pause(uint32_t ms) { platform::SleepMs(ms); }
 
+bool Report::StopIfInterrupted() {
+    if (!stopped_ && Interrupted()) stopped_ = true;
+    return stopped_;
+}
+
 }  // namespace kelvo
