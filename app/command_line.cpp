@@ -2,6 +2,7 @@
 // every rejection message.
 #include "app/command_line.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "app/console.h"
@@ -19,8 +20,8 @@ const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
 const char kParallelRejection[] = "The /parallel value is not a number from 1 to 64.";
 
 const char* const kOptionWords[] = {
-    "/?",  "/help",   "/discover", "/set",      "/upload",   "/mac",  "/username", "/password",
-    "/ip", "/subnet", "/gateway",  "/vendorid", "/firmware", "/plan", "/parallel",
+    "/?",        "/help", "/discover", "/set",     "/upload",   "/mac",      "/username",
+    "/password", "/ip",   "/subnet",   "/gateway", "/vendorid", "/firmware", "/format", "/plan", "/parallel",
 };
 
 constexpr QuexGuid kVendorGuid = {
@@ -264,12 +265,29 @@ bool ParseAddresses(const ArgumentList& list, CommandLine& cmd) {
            ConvertAddress(GetValue(list, "/gateway"), &cmd.gateway, kGatewayValueRejection);
 }
 
-// /password and /username, with their defaults.
+// A credential: the command line's value, else the environment's, else the
+// default. An empty value counts as absent in both places.
+bool ParseCredential(const ArgumentList& list, const char* word, const char* variable, const char* fallback,
+                     char* field, size_t capacity) {
+    std::string value = GetValue(list, word);
+    std::string source = word;
+    if (value.empty()) {
+        const char* fromEnvironment = std::getenv(variable);
+        if (fromEnvironment != nullptr && fromEnvironment[0] != '\0') {
+            value = fromEnvironment;
+            source = variable;
+        }
+    }
+    const std::string tooLong = "The " + source + " value is longer than 255 characters.";
+    return CopyText(value, fallback, field, capacity, tooLong.c_str());
+}
+
+// /password and /username (or KELVOPROG_PASSWORD and KELVOPROG_USERNAME), with their defaults.
 bool ParseCredentials(const ArgumentList& list, CommandLine& cmd) {
-    return CopyText(GetValue(list, "/password"), "Brackwater", cmd.password, sizeof cmd.password,
-                    "The /password value is longer than 255 characters.") &&
-           CopyText(GetValue(list, "/username"), "root", cmd.username, sizeof cmd.username,
-                    "The /username value is longer than 255 characters.");
+    return ParseCredential(list, "/password", "KELVOPROG_PASSWORD", "Brackwater", cmd.password,
+                           sizeof cmd.password) &&
+           ParseCredential(list, "/username", "KELVOPROG_USERNAME", "root", cmd.username,
+                           sizeof cmd.username);
 }
 
 // /plan and /parallel: many devices from a file, so many at once.
@@ -312,6 +330,20 @@ bool ParseMagic(const ArgumentList& list, CommandLine& cmd) {
     return true;
 }
 
+// /format: what standard output carries.
+bool ParseFormat(const ArgumentList& list, CommandLine& cmd) {
+    const std::string format = GetValue(list, "/format");
+    if (format.empty() || EqualsIgnoreCase(format, "table"))
+        cmd.format = OutputFormat::Table;
+    else if (EqualsIgnoreCase(format, "json"))
+        cmd.format = OutputFormat::Json;
+    else if (EqualsIgnoreCase(format, "csv"))
+        cmd.format = OutputFormat::Csv;
+    else
+        return RejectOneLine("The /format value is not table, json or csv.");
+    return true;
+}
+
 }  // namespace
 
 bool IsZeroMac(const uint8_t mac[6]) {
@@ -336,7 +368,9 @@ bool ParseCommandLine(CommandLine& cmd) {
     if (!CopyText(GetValue(list, "/firmware"), "", cmd.firmwarePath, sizeof cmd.firmwarePath,
                   "The /firmware path is longer than 4095 characters."))
         return false;
-    if (!ParseAddresses(list, cmd) || !ParseCredentials(list, cmd) || !ParseMagic(list, cmd)) return false;
+    if (!ParseAddresses(list, cmd) || !ParseCredentials(list, cmd) || !ParseMagic(list, cmd) ||
+        !ParseFormat(list, cmd))
+        return false;
 
     cmd.vendorGuid = kVendorGuid;
     return true;

@@ -16,6 +16,14 @@ enum Command : int32_t {
     CommandHelp = 4,
 };
 
+// What standard output carries: the tables and texts of a run, or one
+// machine-readable result (the other texts then go to standard error).
+enum class OutputFormat : int32_t {
+    Table = 0,
+    Json = 1,
+    Csv = 2,
+};
+
 constexpr uint32_t kMaxUserName = 255;
 constexpr uint32_t kMaxPassword = 255;
 constexpr uint32_t kMaxFirmwarePath = 4095;  // PATH_MAX on Linux, less its NUL
@@ -36,6 +44,7 @@ struct CommandLine {
     char username[kMaxUserName + 1];
     char password[kMaxPassword + 1];
     char firmwarePath[kMaxFirmwarePath + 1];  // as long as the platform allows
+    OutputFormat format;                      // /format; table by default
     char planPath[kMaxPlanPath + 1];          // empty: one device, named by /mac or /ip
     uint32_t parallel;                        // devices of a plan worked on at once
 };

@@ -11,6 +11,12 @@ namespace kelvo {
 
 namespace {
 
+// Where the texts meant for standard output go: standard error once a
+// machine-readable document has claimed standard output.
+std::FILE* g_texts = nullptr;
+
+std::FILE* Texts() { return g_texts != nullptr ? g_texts : stdout; }
+
 void ToError(const char* text) {
     std::fflush(stdout);
     std::fputs(text, stderr);
@@ -19,23 +25,31 @@ void ToError(const char* text) {
 
 }  // namespace
 
+void ReserveStandardOutput() { g_texts = stderr; }
+
+void Document(const std::string& text) {
+    std::fflush(stderr);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
 void Out(const char* text) {
-    std::fputs(text, stdout);
-    std::fflush(stdout);  // progress texts without a line end show at once too
+    std::fputs(text, Texts());
+    std::fflush(Texts());  // progress texts without a line end show at once too
 }
 
 void OutLine(const char* text) {
-    std::fputs(text, stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::fputs(text, Texts());
+    std::fputc('\n', Texts());
+    std::fflush(Texts());
 }
 
 void OutFormat(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vfprintf(stdout, format, args);
+    std::vfprintf(Texts(), format, args);
     va_end(args);
-    std::fflush(stdout);
+    std::fflush(Texts());
 }
 
 void Err(const char* text) { ToError(text); }
@@ -105,9 +119,21 @@ void PrintUsage() {
         "        (first device discovered will get firmware uploaded)",
     };
     static_assert(sizeof kUsage / sizeof kUsage[0] == 38, "the usage text has 38 lines");
+    // What came after those 38 lines, kept apart so that they stand unchanged.
+    static const char* const kMoreUsage[] = {
+        "",
+        "Output and credentials:",
+        "    /format     Output format: table (default), json or csv. With json or",
+        "                csv, standard output holds only the result.",
+        "                    Example: /format=json",
+        "    KELVOPROG_USERNAME, KELVOPROG_PASSWORD",
+        "                Environment variables used when /username or /password",
+        "                is not given on the command line.",
+    };
     PrintBanner();
     OutLine("");
     for (const char* line : kUsage) OutLine(line);
+    for (const char* line : kMoreUsage) OutLine(line);
 }
 
 }  // namespace kelvo

@@ -3,8 +3,15 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
 
 namespace kelvo {
+
+// From now on the texts meant for standard output (banner, progress, tables)
+// go to standard error: standard output carries one machine-readable document.
+void ReserveStandardOutput();
+// The machine-readable document (or a part of it), to standard output.
+void Document(const std::string& text);
 
 void Out(const char* text);      // standard output, no line end
 void OutLine(const char* text);  // standard output, line end

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/console.h"
+#include "app/device_document.h"
 #include "app/device_search.h"
 #include "app/exit_status.h"
 #include "platform/ipv4_text.h"
@@ -28,6 +30,10 @@ void PrintRow(const QuexDeviceInfo& device) {
 }  // namespace
 
 int DiscoverDevices(const CommandLine& cmd) {
+    // The table goes out as the searches end; the other formats are one
+    // document of every device, written at the end.
+    const bool table = cmd.format == OutputFormat::Table;
+    std::vector<QuexDeviceInfo> listed;
     int32_t total = 0;
     bool headerPrinted = false;
     for (uint32_t i = 0; i < UsedMagics(cmd); ++i) {
@@ -40,19 +46,26 @@ int DiscoverDevices(const CommandLine& cmd) {
         }
         const int32_t found = QUEXStartSyncSearchEx(handle, kSearchQuietMs, kSearchMaxMs);
         if (found != 0) {
-            if (!headerPrinted) {
+            if (table && !headerPrinted) {
                 OutLine(" IP Address      | MAC Address       | Model");
                 OutLine(kTableRule);
                 headerPrinted = true;
             }
-            for (int32_t n = 0; n < found; ++n)
-                if (QUEXGetSearchResults(handle, &device, 1) != QUEX_FAILED) PrintRow(device);
+            for (int32_t n = 0; n < found; ++n) {
+                if (QUEXGetSearchResults(handle, &device, 1) == QUEX_FAILED) continue;
+                if (table)
+                    PrintRow(device);
+                else
+                    listed.push_back(device);
+            }
             if (found > 0) total += found;
         }
         QUEXClose(handle);
     }
     if (headerPrinted) OutLine(kTableRule);
     OutFormat("%d device%sfound.\n", total, total == 1 ? " " : "s ");
+    if (cmd.format == OutputFormat::Json) Document(DiscoverJson(listed));
+    if (cmd.format == OutputFormat::Csv) Document(DiscoverCsv(listed));
     return kStatusOk;
 }
 

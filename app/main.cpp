@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/console.h"
 #include "app/device_listing.h"
+#include "app/device_result.h"
 #include "app/device_run.h"
 #include "app/exit_status.h"
 #include "app/plan_file.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     CommandLine cmd;
     std::memset(&cmd, 0, sizeof cmd);
     if (!ParseCommandLine(cmd)) return kStatusRejected;
+    if (cmd.format != OutputFormat::Table) ReserveStandardOutput();
     // A plan is checked whole before anything is sent or logged.
     const bool planned = cmd.planPath[0] != '\0';
     std::vector<PlanRow> plan;
@@ -41,13 +43,14 @@ int main(int argc, char** argv) {
     PrintBanner();
     OutLine("");
 
-    // The MAC of the log entry: the device as it last answered, all zero when none did.
-    uint8_t mac[6] = {};
     int status = kStatusOk;
+    Report report(ReportSink::Console);
+    DeviceRun run{};
 
     LogFile log = CreateLogFile();
     if (log == kInvalidLog) {
         status = kStatusLogFailed;
+        report.NoteFailure("Failed to create log file.");
     } else if (cmd.command == CommandDiscover) {
         DiscoverDevices(cmd);  // no log entry for the listing
     } else if (planned) {
@@ -56,19 +59,29 @@ int main(int argc, char** argv) {
         CloseLogFile(log);
         return status;
     } else {
-        Report report(ReportSink::Console);
-        const DeviceRun run = RunDevice(cmd, report);
-        std::memcpy(mac, run.device.macAddress, sizeof mac);
+        run = RunDevice(cmd, report);
         status = run.status;
-        if (status == kStatusOk && !WriteLogEntry(log, kStatusOk, mac)) status = kStatusLogFailed;
+        if (status == kStatusOk && !WriteLogEntry(log, kStatusOk, run.device.macAddress)) {
+            status = kStatusLogFailed;
+            report.NoteFailure("Failed to write to log file.");
+        }
     }
 
     if (status != kStatusOk) {
         // Their own failures are reported where they happen and change nothing.
+        // The MAC is the device's as it last answered, all zero when none did.
         WriteLogData(log, kFailureMarker, sizeof kFailureMarker - 1);
-        WriteLogEntry(log, status, mac);
+        WriteLogEntry(log, status, run.device.macAddress);
     }
-
     CloseLogFile(log);
+
+    if (cmd.command != CommandDiscover && cmd.format != OutputFormat::Table) {
+        run.status = status;
+        const DeviceResult result = MakeDeviceResult(cmd, run, report);
+        if (cmd.format == OutputFormat::Json)
+            Document(ResultJsonLine(result) + "\n");
+        else
+            Document(ResultCsvHeader() + "\r\n" + ResultCsvRow(result) + "\r\n");
+    }
     return status;
 }

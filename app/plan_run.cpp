@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "app/console.h"
 #include "app/device_result.h"
 #include "app/device_run.h"
@@ -23,6 +25,7 @@ namespace kelvo {
 
 namespace {
 
+const char kPlanFormat[] = "kelvoprog-plan/1";
 const char kFailureMarker[] = "\n\nERROR CONFIGURING DEVICE ";
 const char kInterruptedText[] = "Interrupted before it was done.";
 const char kEraseLine[] = "\r\033[K";
@@ -62,6 +65,7 @@ public:
           startMs_(platform::MonotonicMs()) {}
 
     int Run() {
+        if (cmd_.format == OutputFormat::Csv) Document(ResultCsvHeader() + "\r\n");
         const size_t workerCount = std::min<size_t>(cmd_.parallel, rows_.size());
         {
             std::vector<std::unique_ptr<platform::Thread>> workers;
@@ -114,10 +118,27 @@ private:
         statuses_[index] = result.status;
         if (result.status != kStatusOk) ++failed_;
         EraseProgress();
-        OutLine(TableLine(result).c_str());
+        Print(rows_[index], result);
         LogEntry(result.status, result.mac);
         DrawProgress();
         finished_.Set();
+    }
+
+    void Print(const PlanRow& row, const DeviceResult& result) {
+        switch (cmd_.format) {
+        case OutputFormat::Table:
+            OutLine(TableLine(result).c_str());
+            break;
+        case OutputFormat::Json: {
+            nlohmann::ordered_json line = nlohmann::ordered_json::parse(ResultJsonLine(result));
+            line["line"] = row.line;
+            Document(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
+            break;
+        }
+        case OutputFormat::Csv:
+            Document(ResultCsvRow(result) + "\r\n");
+            break;
+        }
     }
 
     // The bytes of a single run's entry; after the first failed write, none.
@@ -138,6 +159,21 @@ private:
             OutLine(("Interrupted: " + std::to_string(notStarted) + " devices not started.").c_str());
         OutLine((std::to_string(ended_) + " devices done, " + std::to_string(failed_) + " failed.").c_str());
 
+        const int status = Status(interrupted);
+        if (cmd_.format == OutputFormat::Json) {
+            nlohmann::ordered_json summary;
+            summary["format"] = kPlanFormat;
+            summary["devices"] = ended_;
+            summary["failed"] = failed_;
+            summary["not_started"] = notStarted;
+            summary["interrupted"] = interrupted;
+            summary["status"] = status;
+            Document(summary.dump() + "\n");
+        }
+        return status;
+    }
+
+    int Status(bool interrupted) const {
         if (interrupted) return kStatusInterrupted;
         for (int status : statuses_)
             if (status != kStatusOk) return status;

@@ -41,6 +41,13 @@ public:
     // nothing when there is no text): the FTP failures.
     void SplitError(const std::string& errorPart, const std::string& outputPart);
 
+    // A failure found after the run (the result log), printed where it was
+    // found: it only becomes the result text.
+    void NoteFailure(const std::string& text) {
+        message_ = text;
+        errorOpen_ = false;
+    }
+
     // The long pauses of a run (the reboot wait, the address wait); a
     // rendering may show them while they last.
     virtual void Pause(uint32_t ms);

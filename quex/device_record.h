@@ -18,22 +18,22 @@ struct QuexDeviceRecord {
     char resultMessage[256];
 };
 
-// Presence bits of QuexDeviceInfo::presentFields.
+// Presence bits of QuexDeviceInfo::presentFields (public in quex.h).
 enum PresentFieldBit : uint32_t {
-    kPresentMac = 1u << 0,
-    kPresentIp = 1u << 1,
-    kPresentSubnet = 1u << 2,
-    kPresentGateway = 1u << 3,
-    kPresentAuxAddress = 1u << 4,
-    kPresentDhcp = 1u << 5,
-    kPresentAuxText = 1u << 7,
-    kPresentModel = 1u << 12,
-    kPresentAuxNumber = 1u << 14,
-    kPresentVersion = 1u << 17,
-    kPresentVendorGuid = 1u << 18,
-    kPresentAuxByte = 1u << 19,
-    kPresentChallenge = 1u << 20,
-    kPresentAuxData = 1u << 21,
+    kPresentMac = QUEX_PRESENT_MAC,
+    kPresentIp = QUEX_PRESENT_IP,
+    kPresentSubnet = QUEX_PRESENT_SUBNET,
+    kPresentGateway = QUEX_PRESENT_GATEWAY,
+    kPresentAuxAddress = QUEX_PRESENT_AUX_ADDRESS,
+    kPresentDhcp = QUEX_PRESENT_DHCP,
+    kPresentAuxText = QUEX_PRESENT_AUX_TEXT,
+    kPresentModel = QUEX_PRESENT_MODEL,
+    kPresentAuxNumber = QUEX_PRESENT_AUX_NUMBER,
+    kPresentVersion = QUEX_PRESENT_VERSION,
+    kPresentVendorGuid = QUEX_PRESENT_VENDOR_GUID,
+    kPresentAuxByte = QUEX_PRESENT_AUX_BYTE,
+    kPresentChallenge = QUEX_PRESENT_CHALLENGE,
+    kPresentAuxData = QUEX_PRESENT_AUX_DATA,
 };
 enum PresentResultBit : uint32_t {
     kPresentResultCode = 1u << 0,

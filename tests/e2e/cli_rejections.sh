@@ -108,7 +108,17 @@ EOF
 )
 usage=${usage/@/ }$'\n'   # line 22 ends with one space
 [ "$(printf '%s' "$usage" | wc -l)" = 38 ] || { echo "FAIL: the expected usage text is not 38 lines"; exit 1; }
-help_out="$banner"$'\n'"$usage"
+# The block after the 38 lines: the words and variables that came later.
+more_usage='
+Output and credentials:
+    /format     Output format: table (default), json or csv. With json or
+                csv, standard output holds only the result.
+                    Example: /format=json
+    KELVOPROG_USERNAME, KELVOPROG_PASSWORD
+                Environment variables used when /username or /password
+                is not given on the command line.
+'
+help_out="$banner"$'\n'"$usage$more_usage"
 
 m3=$'ERROR: The first command line parameter must be a command.\n'"$T"$'\n'
 
@@ -150,6 +160,7 @@ refused bad_ip "ERROR: The /ip value is not a valid IP address. $T"$'\n' /set /m
 refused ip_trailing_text "ERROR: The /ip value is not a valid IP address. $T"$'\n' /upload /ip=10.0.0.1x
 refused bad_subnet "ERROR: The /subnet value is not a valid subnet mask. $T"$'\n' /discover /subnet=255.255.255.0.0
 refused bad_gateway "ERROR: The /gateway value is not a valid IP address. $T"$'\n' /discover /gateway=router
+refused bad_format "ERROR: The /format value is not table, json or csv. $T"$'\n' /discover /format=xml
 vendor_line="ERROR: The /vendorid value is not a nonzero hexadecimal packet magic. $T"$'\n'
 refused bad_vendorid "$vendor_line" /discover /vendorid=TELQ
 refused zero_vendorid "$vendor_line" /discover /vendorid=0x00000000

@@ -76,6 +76,15 @@ expect_count mixed event=decision,type=5,action=accept 2 "two reboots (the boile
 # sequential 95 s and more.
 expect_time mixed 40 70
 
+# /format=json: one object per device (with its plan line), then the
+# summary; everything else on standard error.
+printf '%s\n' mac,ip 02c0de000101,10.77.0.81 02c0de000104,10.77.0.84 >"$E2E_WORK/json.csv"
+lab_run json --devices "$devices" --cwd-file "$E2E_WORK/json.csv" plan.csv -- /set /plan=plan.csv /parallel=1 /format=json
+want E "$BANNER" O '{"format":"kelvoprog-result/1","command":"set","mac":"02:C0:DE:00:01:01","ip":"10.77.0.81","status":0,"ok":true,"message":"IP address has been changed.","line":2}
+{"format":"kelvoprog-result/1","command":"set","mac":"02:C0:DE:00:01:04","ip":"10.77.0.54","status":3,"ok":false,"message":"Failed to assign IP address to device: Locked ip: 10.77.0.84  subnet: 255.255.255.0  gateway: 10.77.0.1","line":3}
+' E $'2 devices done, 1 failed.\n' O $'{"format":"kelvoprog-plan/1","devices":2,"failed":1,"not_started":0,"interrupted":false,"status":3}\n'
+expect json 3
+
 # Each fault of a plan file: one line, status -1, nothing sent, no log.
 reject() {
   local name=$1 text=$2 content=$3

@@ -137,6 +137,22 @@ typedef struct QuexDeviceInfo {
 
 #define QUEX_DEVICE_INFO_SIZE 852
 
+/* Bits of QuexDeviceInfo.presentFields: which fields the device's reply held. */
+#define QUEX_PRESENT_MAC (1u << 0)
+#define QUEX_PRESENT_IP (1u << 1)
+#define QUEX_PRESENT_SUBNET (1u << 2)
+#define QUEX_PRESENT_GATEWAY (1u << 3)
+#define QUEX_PRESENT_AUX_ADDRESS (1u << 4)
+#define QUEX_PRESENT_DHCP (1u << 5)
+#define QUEX_PRESENT_AUX_TEXT (1u << 7)
+#define QUEX_PRESENT_MODEL (1u << 12)
+#define QUEX_PRESENT_AUX_NUMBER (1u << 14)
+#define QUEX_PRESENT_VERSION (1u << 17)
+#define QUEX_PRESENT_VENDOR_GUID (1u << 18)
+#define QUEX_PRESENT_AUX_BYTE (1u << 19)
+#define QUEX_PRESENT_CHALLENGE (1u << 20)
+#define QUEX_PRESENT_AUX_DATA (1u << 21)
+
 /* Opens a handle for a packet magic (four letters, first letter in the most
  * significant byte, e.g. 0x54454C51 for "TELQ") and a vendor GUID (copied).
  * Returns NULL when magic is 0, vendorGuid is NULL or resources run out. */
