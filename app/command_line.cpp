@@ -20,8 +20,8 @@ const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
 const char kParallelRejection[] = "The /parallel value is not a number from 1 to 64.";
 
 const char* const kOptionWords[] = {
-    "/?",        "/help", "/discover", "/set",     "/upload",   "/mac",      "/username",
-    "/password", "/ip",   "/subnet",   "/gateway", "/vendorid", "/firmware", "/format", "/plan", "/parallel",
+    "/?",  "/help",   "/discover", "/set",      "/upload",   "/mac",    "/username", "/password",
+    "/ip", "/subnet", "/gateway",  "/vendorid", "/firmware", "/format", "/plan",     "/parallel",
 };
 
 constexpr QuexGuid kVendorGuid = {

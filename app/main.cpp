@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     OutLine("");
 
     int status = kStatusOk;
-    Report report(ReportSink::Console);
+    ConsoleReport report;
     DeviceRun run{};
 
     LogFile log = CreateLogFile();

@@ -73,4 +73,13 @@ private:
     bool stopped_ = false;
 };
 
+// A single run on the console. On a terminal's standard error its long
+// waits show a countdown, erased before the next text, so the bytes of the
+// output are the same wherever it is captured.
+class ConsoleReport : public Report {
+public:
+    ConsoleReport() : Report(ReportSink::Console) {}
+    void Pause(uint32_t ms) override;
+};
+
 }  // namespace kelvo
