@@ -17,10 +17,11 @@ char** g_argv = nullptr;
 
 // Appended to every one-line rejection; the second line of two-line ones.
 const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
+const char kParallelRejection[] = "The /parallel value is not a number from 1 to 64.";
 
 const char* const kOptionWords[] = {
-    "/?",        "/help", "/discover", "/set",     "/upload",   "/mac",      "/username",
-    "/password", "/ip",   "/subnet",   "/gateway", "/vendorid", "/firmware", "/format",
+    "/?",  "/help",   "/discover", "/set",      "/upload",   "/mac",    "/username", "/password",
+    "/ip", "/subnet", "/gateway",  "/vendorid", "/firmware", "/format", "/plan",     "/parallel",
 };
 
 constexpr QuexGuid kVendorGuid = {
@@ -37,18 +38,6 @@ int HexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-// ASCII comparison ignoring letter case ("auto", "dhcp").
-bool EqualsIgnoreCase(const std::string& text, const char* word) {
-    if (text.size() != std::strlen(word)) return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char a = text[i], b = word[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
 }
 
 bool HasHexPrefix(const char* text, size_t length) {
@@ -87,6 +76,23 @@ bool CopyText(const std::string& value, const char* fallback, char* field, size_
 }
 
 }  // namespace
+
+const char kMacValueRejection[] = "The /mac value is not \"auto\" or a MAC address such as 02C0DE123456.";
+const char kIpValueRejection[] = "The /ip value is not a valid IP address.";
+const char kSubnetValueRejection[] = "The /subnet value is not a valid subnet mask.";
+const char kGatewayValueRejection[] = "The /gateway value is not a valid IP address.";
+const char kDhcpOnlyWithSetRejection[] = "dhcp parameter is valid only with the /set command.";
+
+bool EqualsIgnoreCase(const std::string& text, const char* word) {
+    if (text.size() != std::strlen(word)) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char a = text[i], b = word[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
 
 void SetProcessArguments(int argc, char** argv) {
     g_argc = argc;
@@ -241,7 +247,7 @@ bool ParseTarget(const ArgumentList& list, CommandLine& cmd) {
         std::memset(cmd.mac, 0, sizeof cmd.mac);
     } else if (!mac.empty() && !ParseMacAddress(mac.c_str(), mac.size(), cmd.mac)) {
         // Taking the first device found instead would reconfigure the wrong one.
-        return RejectOneLine("The /mac value is not \"auto\" or a MAC address such as 02C0DE123456.");
+        return RejectOneLine(kMacValueRejection);
     } else if (!mac.empty() && IsZeroMac(cmd.mac)) {
         // An all-zero MAC would quietly mean "the first device found" too.
         return RejectOneLine("The /mac value names no device; use /mac=auto for the first device found.");
@@ -257,24 +263,22 @@ bool ParseAddresses(const ArgumentList& list, CommandLine& cmd) {
         if (!mac.empty() && cmd.command != CommandSet)
             return RejectTwoLines("Please specify either mac address or ip address, but not both.");
         if (EqualsIgnoreCase(ip, "dhcp")) {
-            if (cmd.command != CommandSet)
-                return RejectTwoLines("dhcp parameter is valid only with the /set command.");
+            if (cmd.command != CommandSet) return RejectTwoLines(kDhcpOnlyWithSetRejection);
             cmd.useDhcp = 1;
             cmd.ip = 0;
         } else {
             cmd.useDhcp = 0;
-            if (!ConvertAddress(ip, &cmd.ip, "The /ip value is not a valid IP address.")) return false;
+            if (!ConvertAddress(ip, &cmd.ip, kIpValueRejection)) return false;
         }
     } else {
         cmd.ip = 0;
-        if (!(FindParameter(list, "/mac") >= 0 && !mac.empty()) && cmd.command != CommandDiscover)
+        const bool planned = !GetValue(list, "/plan").empty();  // the plan names the devices
+        if (!(FindParameter(list, "/mac") >= 0 && !mac.empty()) && cmd.command != CommandDiscover && !planned)
             return RejectOneLine("Please specify a mac or ip address.");
     }
 
-    return ConvertAddress(GetValue(list, "/subnet"), &cmd.subnet,
-                          "The /subnet value is not a valid subnet mask.") &&
-           ConvertAddress(GetValue(list, "/gateway"), &cmd.gateway,
-                          "The /gateway value is not a valid IP address.");
+    return ConvertAddress(GetValue(list, "/subnet"), &cmd.subnet, kSubnetValueRejection) &&
+           ConvertAddress(GetValue(list, "/gateway"), &cmd.gateway, kGatewayValueRejection);
 }
 
 // A credential: the command line's value, else the environment's, else the
@@ -300,6 +304,28 @@ bool ParseCredentials(const ArgumentList& list, CommandLine& cmd) {
                            sizeof cmd.password) &&
            ParseCredential(list, "/username", "KELVOPROG_USERNAME", "root", cmd.username,
                            sizeof cmd.username);
+}
+
+// /plan and /parallel: many devices from a file, so many at once.
+bool ParsePlan(const ArgumentList& list, CommandLine& cmd) {
+    const std::string parallel = GetValue(list, "/parallel");
+    cmd.parallel = kDefaultParallel;
+    if (!parallel.empty()) {
+        uint32_t count = 0;
+        for (char c : parallel) {
+            if (c < '0' || c > '9' || count > kMaxParallel) return RejectOneLine(kParallelRejection);
+            count = count * 10 + static_cast<uint32_t>(c - '0');
+        }
+        if (count < 1 || count > kMaxParallel) return RejectOneLine(kParallelRejection);
+        cmd.parallel = count;
+    }
+    const std::string plan = GetValue(list, "/plan");
+    if (plan.empty()) return true;
+    if (cmd.command == CommandDiscover) return RejectOneLine("/plan cannot be used with /discover.");
+    if (FindParameter(list, "/mac") >= 0 || FindParameter(list, "/ip") >= 0)
+        return RejectOneLine("/plan cannot be used with /mac or /ip.");
+    return CopyText(plan, "", cmd.planPath, sizeof cmd.planPath,
+                    "The /plan path is longer than 4095 characters.");
 }
 
 // /vendorid: one packet magic instead of the two defaults.
@@ -354,7 +380,9 @@ bool ParseCommandLine(CommandLine& cmd) {
     }
 
     // The groups in this order: the first rejection is the one reported.
-    if (!ParseCommand(list, cmd) || !RejectControlCharacters(list) || !ParseTarget(list, cmd)) return false;
+    if (!ParseCommand(list, cmd) || !RejectControlCharacters(list) || !ParsePlan(list, cmd) ||
+        !ParseTarget(list, cmd))
+        return false;
     if (!CopyText(GetValue(list, "/firmware"), "", cmd.firmwarePath, sizeof cmd.firmwarePath,
                   "The /firmware path is longer than 4095 characters."))
         return false;

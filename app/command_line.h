@@ -27,6 +27,9 @@ enum class OutputFormat : int32_t {
 constexpr uint32_t kMaxUserName = 255;
 constexpr uint32_t kMaxPassword = 255;
 constexpr uint32_t kMaxFirmwarePath = 4095;  // PATH_MAX on Linux, less its NUL
+constexpr uint32_t kMaxPlanPath = 4095;
+constexpr uint32_t kDefaultParallel = 8;
+constexpr uint32_t kMaxParallel = 64;
 
 struct CommandLine {
     int32_t command;
@@ -42,6 +45,8 @@ struct CommandLine {
     char password[kMaxPassword + 1];
     char firmwarePath[kMaxFirmwarePath + 1];  // as long as the platform allows
     OutputFormat format;                      // /format; table by default
+    char planPath[kMaxPlanPath + 1];          // empty: one device, named by /mac or /ip
+    uint32_t parallel;                        // devices of a plan worked on at once
 };
 
 // The process arguments, recorded once by main (entry 0 is the program name).
@@ -85,6 +90,16 @@ std::string GetCommandAt(const ArgumentList& list, int32_t index);
 bool ParseMacAddress(const char* text, size_t length, uint8_t mac[6]);
 // True for the MAC 00:00:00:00:00:00 (in a CommandLine: the first device found).
 bool IsZeroMac(const uint8_t mac[6]);
+// The rejection texts of the device values, which a plan file's rows share.
+extern const char kMacValueRejection[];
+extern const char kIpValueRejection[];
+extern const char kSubnetValueRejection[];
+extern const char kGatewayValueRejection[];
+extern const char kDhcpOnlyWithSetRejection[];
+
+// "auto" in any letter case ("dhcp" likewise).
+bool EqualsIgnoreCase(const std::string& text, const char* word);
+
 // Optional 0x, then one to eight hexadecimal digits.
 bool ParseHexValue(const char* text, size_t length, uint32_t* value);
 

@@ -26,6 +26,7 @@ int Run(QuexHandle& handle, QuexDeviceInfo& device, CommandLine& cmd, Report& re
                    ? kStatusOk
                    : kStatusSettingsFailed;
     }
+    if (report.StopIfInterrupted()) return kStatusInterrupted;
     report.Line("Uploading firmware...");
     return UploadFirmware(cmd, report);
 }

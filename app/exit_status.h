@@ -14,6 +14,7 @@ enum ExitStatus : int {
     kStatusLogFailed = 5,       // the log file cannot be created or written
     kStatusUploadFailed = 9,    // the firmware upload failed
     kStatusDhcpFailed = 11,     // switching the device to DHCP failed
+    kStatusInterrupted = 130,   // a plan stopped by Ctrl-C (or SIGTERM) before every device was done
 };
 
 }  // namespace kelvo

@@ -1,6 +1,7 @@
 // kelvoprog: runs one command given on the command line and turns its outcome
 // into the result log and the exit status.
 #include <cstring>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/console.h"
@@ -8,8 +9,11 @@
 #include "app/device_result.h"
 #include "app/device_run.h"
 #include "app/exit_status.h"
+#include "app/plan_file.h"
+#include "app/plan_run.h"
 #include "app/report.h"
 #include "app/result_log.h"
+#include "platform/interrupt.h"
 #include "platform/startup.h"
 
 namespace {
@@ -31,12 +35,16 @@ int main(int argc, char** argv) {
     std::memset(&cmd, 0, sizeof cmd);
     if (!ParseCommandLine(cmd)) return kStatusRejected;
     if (cmd.format != OutputFormat::Table) ReserveStandardOutput();
+    // A plan is checked whole before anything is sent or logged.
+    const bool planned = cmd.planPath[0] != '\0';
+    std::vector<PlanRow> plan;
+    if (planned && !ReadPlan(cmd, plan)) return kStatusRejected;
 
     PrintBanner();
     OutLine("");
 
     int status = kStatusOk;
-    Report report(ReportSink::Console);
+    ConsoleReport report;
     DeviceRun run{};
 
     LogFile log = CreateLogFile();
@@ -48,6 +56,11 @@ int main(int argc, char** argv) {
         const int listed = DiscoverDevices(cmd);
         CloseLogFile(log);
         return listed;
+    } else if (planned) {
+        platform::CatchInterrupts();       // Ctrl-C stops the plan in order
+        status = RunPlan(cmd, plan, log);  // logs every device itself
+        CloseLogFile(log);
+        return status;
     } else {
         run = RunDevice(cmd, report);
         status = run.status;

@@ -36,6 +36,7 @@ bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& c
     std::memcpy(mac, device.macAddress, sizeof mac);
     if (device.dhcpEnabled == wanted) return true;
 
+    if (report.StopIfInterrupted()) return false;
     if (QUEXSetDHCP(handle, mac, wanted, cmd.password) != QUEX_OK) {
         report.Error("Failed to set DHCP mode for device.");
         return false;
@@ -60,6 +61,7 @@ bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLi
     const uint32_t subnetSent = subnet != 0 ? subnet : device.subnetMask;
     const uint32_t gatewaySent = gateway != 0 ? gateway : device.gateway;
 
+    if (report.StopIfInterrupted()) return false;
     if (QUEXSetNetwork(handle, mac, ip, subnetSent, gatewaySent, cmd.password) != QUEX_OK) {
         char message[256] = {};
         QUEXGetLastErrorMessage(handle, message, 255);

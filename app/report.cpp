@@ -1,12 +1,20 @@
 // Reports: the texts of a device operation on their way to the console.
 #include "app/report.h"
 
+#include <algorithm>
+
 #include "app/console.h"
 #include "platform/sync.h"
+#include "platform/terminal.h"
 
 namespace kelvo {
 
 namespace {
+
+// Shorter waits (the address wait's one-second steps, which stand inside a
+// progress line) pass without a countdown.
+constexpr uint32_t kCountdownMinMs = 5000;
+const char kEraseLine[] = "\r\033[K";
 
 // A continuation line as part of a one-line message: no tabs, no ends.
 std::string Trimmed(const std::string& text) {
@@ -68,5 +76,21 @@ void Report::SplitError(const std::string& errorPart, const std::string& outputP
 }
 
 void Report::Pause(uint32_t ms) { platform::SleepMs(ms); }
+
+bool Report::StopIfInterrupted() {
+    if (!stopped_ && Interrupted()) stopped_ = true;
+    return stopped_;
+}
+
+void ConsoleReport::Pause(uint32_t ms) {
+    if (ms < kCountdownMinMs || !platform::StandardErrorIsTerminal()) return Report::Pause(ms);
+    const uint64_t end = platform::MonotonicMs() + ms;
+    for (uint64_t now = platform::MonotonicMs(); now < end; now = platform::MonotonicMs()) {
+        const uint64_t left = end - now;
+        Err((kEraseLine + std::string("waiting ") + std::to_string((left + 999) / 1000) + " s").c_str());
+        platform::SleepMs(static_cast<uint32_t>(std::min<uint64_t>(left, (left - 1) % 1000 + 1)));
+    }
+    Err(kEraseLine);
+}
 
 }  // namespace kelvo

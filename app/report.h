@@ -54,6 +54,13 @@ public:
     // rendering may show them while they last.
     virtual void Pause(uint32_t ms);
 
+    // Asked just before a device is changed (settings, DHCP, upload): true
+    // when the run is to stop there, untouched. A single run never stops.
+    virtual bool Interrupted() const { return false; }
+    // True, and the run counts as stopped, when Interrupted() says so.
+    bool StopIfInterrupted();
+    bool Stopped() const { return stopped_; }
+
     // The text that tells how the run ended: its last result line or error,
     // without the "ERROR: " prefix; error lines that belong together are
     // joined by one space.
@@ -65,6 +72,16 @@ private:
     ReportSink sink_;
     std::string message_;
     bool errorOpen_ = false;  // the last text was an error: ErrorMore adds to it
+    bool stopped_ = false;
+};
+
+// A single run on the console. On a terminal's standard error its long
+// waits show a countdown, erased before the next text, so the bytes of the
+// output are the same wherever it is captured.
+class ConsoleReport : public Report {
+public:
+    ConsoleReport() : Report(ReportSink::Console) {}
+    void Pause(uint32_t ms) override;
 };
 
 }  // namespace kelvo

@@ -1,6 +1,7 @@
 // The result log file on POSIX: no share modes here, every process may open
 // the file as the permissions allow.
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,6 +29,32 @@ long LogFileWrite(FileHandle file, const void* data, size_t length) {
 
 void LogFileClose(FileHandle file) {
     if (file != kInvalidFile) ::close(file);
+}
+
+bool ReadWholeFile(const char* path, std::string& contents, std::string& reason) {
+    contents.clear();
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            reason = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (got == 0) break;
+        contents.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return true;
 }
 
 }  // namespace platform

@@ -34,4 +34,44 @@ void LogFileClose(FileHandle file) {
     if (file != kInvalidFile) CloseHandle(reinterpret_cast<HANDLE>(file));
 }
 
+namespace {
+
+std::string SystemErrorText(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (length == 0 || text == nullptr) return "error " + std::to_string(code);
+    std::string result(text, length);
+    LocalFree(text);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
+        result.pop_back();
+    return result;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const char* path, std::string& contents, std::string& reason) {
+    contents.clear();
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        reason = SystemErrorText(GetLastError());
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+            reason = SystemErrorText(GetLastError());
+            CloseHandle(file);
+            return false;
+        }
+        if (got == 0) break;
+        contents.append(buffer, got);
+    }
+    CloseHandle(file);
+    return true;
+}
+
 }  // namespace platform

@@ -88,7 +88,7 @@ device_file() {
 #   --ifaces N              tool-side interfaces
 #   --timeout S             the tool is killed after S seconds (default 100)
 #   --trigger SPEC N CMD    run CMD (in the lab) when the Nth journal event
-#                           matching SPEC appears
+#                           matching SPEC appears ($E2E_TOOL_PID: the tool)
 #   --log-before FILE       kelvoprog.log starts as a copy of FILE
 #   --log-blocked           a directory stands where kelvoprog.log would go
 #   --log-full              kelvoprog.log opens but every write fails (/dev/full)

@@ -201,7 +201,9 @@ def capture(argv):
                 if trig[3] < trig[1] and matches(event, trig[0]):
                     trig[3] += 1
                     if trig[3] == trig[1]:
-                        subprocess.call(["bash", "-c", trig[2]])
+                        # $E2E_TOOL_PID names the tool (to signal it).
+                        subprocess.call(["bash", "-c", trig[2]],
+                                        env=dict(os.environ, E2E_TOOL_PID=str(child.pid)))
                         timeline.append({"t": time.monotonic() - start,
                                          "stream": "trigger", "text": trig[2]})
     try:

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# A plan of six devices of every kind at /parallel=3: one line and one log
+# entry per device as it finishes, the summary, the status of the first
+# failed row in file order, and the waits overlapping. Each fault of a plan
+# file refused before anything is sent or logged. Ctrl-C in the middle.
+source "$(dirname "$0")/lib/common.bash" || exit 1
+e2e_require_lab
+
+devices=$(device_file plan <<'EOF2'
+{
+  "defaults": { "gateway": "10.77.0.1" },
+  "devices": [
+    { "name": "fast", "mac": "02:c0:de:00:01:01", "ip": "10.77.0.51" },
+    { "name": "boiler", "mac": "02:c0:de:00:01:02", "ip": "10.77.0.52", "challenge": "fresh", "apply": "reboot" },
+    { "name": "sensor", "mac": "02:c0:de:00:01:03", "ip": "10.77.0.53", "lease": "10.77.0.123" },
+    { "name": "locked", "mac": "02:c0:de:00:01:04", "ip": "10.77.0.54",
+      "refuse": { "result": 3, "error": 7, "message": "Locked" } },
+    { "name": "guarded", "mac": "02:c0:de:00:01:05", "ip": "10.77.0.55", "password": "Other" },
+    { "name": "slow", "mac": "02:c0:de:00:01:06", "ip": "10.77.0.56", "delay_ms": 3000 }
+  ]
+}
+EOF2
+)
+# As a spreadsheet saves it: byte-order mark, CRLF, a comment, an empty line.
+{
+  printf '\xEF\xBB\xBF'
+  printf '%s\r\n' 'MAC, IP ,subnet,gateway' '# the north hall' '' \
+    '02c0de000101,10.77.0.81,255.255.0.0,' \
+    '02c0de000109,10.77.0.89,,' \
+    '02:C0:DE:00:01:02,10.77.0.82,,10.77.0.254' \
+    '02c0de000103,dhcp,,' \
+    '02c0de000104,10.77.0.84,,' \
+    '"02c0de000105",10.77.0.85,,'
+} >"$E2E_WORK/plan.csv"
+
+# device_lines FILE: the lines after the banner, in sorted order (devices
+# finish in an order of their own), and the summary kept last.
+device_lines() { tail -n +6 "$1" | head -n -1 | sort; }
+
+args=(/set /plan=plan.csv /parallel=3)
+lab_run mixed --devices "$devices" --cwd-file "$E2E_WORK/plan.csv" plan.csv -- "${args[@]}"
+want_lines=$(sort <<'EOF2'
+02:C0:DE:00:01:01  10.77.0.81  OK  IP address has been changed.
+02:C0:DE:00:01:09  -  ERROR  Failed to get device information. E1
+02:C0:DE:00:01:02  10.77.0.82  OK  IP address has been changed.
+02:C0:DE:00:01:03  10.77.0.123  OK  DHCP mode has been changed.
+02:C0:DE:00:01:04  10.77.0.54  ERROR  Failed to assign IP address to device: Locked ip: 10.77.0.84  subnet: 255.255.255.0  gateway: 10.77.0.1
+02:C0:DE:00:01:05  10.77.0.55  ERROR  Failed to assign IP address to device: Authentication failed ip: 10.77.0.85  subnet: 255.255.255.0  gateway: 10.77.0.1
+EOF2
+)
+for mode in split both; do
+  out=$E2E_WORK/mixed/$mode/out
+  [ "$mode" = split ] || out=$E2E_WORK/mixed/both/both
+  status=$(cat "$E2E_WORK/mixed/$mode/status")
+  # The first failed row in file order is the absent device (4), not the
+  # refusal (3) that finishes before it.
+  [ "$status" = 4 ] && echo "ok   mixed: status 4 ($mode run)" || fail "mixed: status $status, want 4 ($mode run)"
+  cmp -s <(printf '%s' "$BANNER") <(head -c ${#BANNER} "$out") || fail "mixed: no banner first ($mode run)"
+  [ "$(device_lines "$out")" = "$want_lines" ] && echo "ok   mixed: one line per device ($mode run)" ||
+    fail "mixed: device lines ($mode run):"$'\n'"$(device_lines "$out")"
+  [ "$(tail -1 "$out")" = "6 devices done, 3 failed." ] || fail "mixed: summary ($mode run): $(tail -1 "$out")"
+done
+[ -s "$E2E_WORK/mixed/split/err" ] && fail "mixed: standard error not empty: $(cat "$E2E_WORK/mixed/split/err")"
+# The log: the echo and header once, then each device's entry as a single
+# run writes it (a failure: the marker, then MAC and ERROR).
+log_echo "${args[@]}"
+log=$E2E_WORK/mixed/split/cwd/kelvoprog.log
+cmp -s <(printf '%s' "$LOG_ECHO") <(head -c ${#LOG_ECHO} "$log") || fail "mixed: log echo and header"
+entries=$(tail -c +$((${#LOG_ECHO} + 1)) "$log" | sed 's/^ERROR CONFIGURING DEVICE //' | grep . | sort | tr '\t\n' '  ')
+[ "$entries" = "02C0DE000101 OK 02C0DE000102 OK 02C0DE000103 OK 02C0DE000104 ERROR 02C0DE000105 ERROR 02C0DE000109 ERROR " ] &&
+  echo "ok   mixed: one log entry per device" || fail "mixed: log entries: $entries"
+markers=$("$E2E_PY" -c 'import sys; print(open(sys.argv[1]).read().count(sys.argv[2]))' "$log" "$LOG_MARKER")
+[ "$markers" = 3 ] || fail "mixed: $markers failure markers in the log, want 3"
+expect_count mixed event=decision,type=5,action=accept 2 "two reboots (the boiler and the DHCP sensor)"
+# Two 40 s waits and a 10 s search overlap: one wait and a little, not the
+# sequential 95 s and more.
+expect_time mixed 40 70
+
+# /format=json: one object per device (with its plan line), then the
+# summary; everything else on standard error.
+printf '%s\n' mac,ip 02c0de000101,10.77.0.81 02c0de000104,10.77.0.84 >"$E2E_WORK/json.csv"
+lab_run json --devices "$devices" --cwd-file "$E2E_WORK/json.csv" plan.csv -- /set /plan=plan.csv /parallel=1 /format=json
+want E "$BANNER" O '{"format":"kelvoprog-result/1","command":"set","mac":"02:C0:DE:00:01:01","ip":"10.77.0.81","status":0,"ok":true,"message":"IP address has been changed.","line":2}
+{"format":"kelvoprog-result/1","command":"set","mac":"02:C0:DE:00:01:04","ip":"10.77.0.54","status":3,"ok":false,"message":"Failed to assign IP address to device: Locked ip: 10.77.0.84  subnet: 255.255.255.0  gateway: 10.77.0.1","line":3}
+' E $'2 devices done, 1 failed.\n' O $'{"format":"kelvoprog-plan/1","devices":2,"failed":1,"not_started":0,"interrupted":false,"status":3}\n'
+expect json 3
+
+# Each fault of a plan file: one line, status -1, nothing sent, no log.
+reject() {
+  local name=$1 text=$2 content=$3
+  printf '%s' "$content" >"$E2E_WORK/$name.csv"
+  lab_run "$name" --devices "$devices" --cwd-file "$E2E_WORK/$name.csv" plan.csv -- /set /plan=plan.csv
+  want E "ERROR: $text"$'\n'
+  expect "$name" 255
+  expect_count "$name" event=recv 0 "nothing sent"
+  [ -e "$E2E_WORK/$name/split/cwd/kelvoprog.log" ] && fail "$name: a log was written"
+}
+reject unknown_column 'plan.csv:1: Unknown column "vlan".' $'mac,ip,vlan\n02c0de000101,10.77.0.81,3\n'
+reject no_mac_column 'plan.csv:2: No "mac" column.' $'# addresses only\nip\n10.77.0.81\n'
+reject bad_value 'plan.csv:3: The /subnet value is not a valid subnet mask.' \
+  $'mac,ip,subnet\n02c0de000101,10.77.0.81,\n02c0de000102,10.77.0.82,255.255.255.x\n'
+reject mac_twice 'plan.csv:4: MAC 02:C0:DE:00:01:01 is planned twice (line 2).' \
+  $'mac,ip\n02c0de000101,10.77.0.81\n02c0de000102,dhcp\n02:c0:de:00:01:01,10.77.0.83\n'
+reject address_twice 'plan.csv:3: Address 10.77.0.81 is planned twice (line 2).' \
+  $'mac,ip\n02c0de000101,10.77.0.81\n02c0de000102,10.77.0.81\n'
+lab_run unreadable --devices "$devices" -- /set /plan=missing.csv
+want E $'ERROR: missing.csv: cannot be read: No such file or directory\n'
+expect unreadable 255
+expect_count unreadable event=recv 0 "nothing sent"
+
+# Ctrl-C when the boiler's reboot is accepted: the boiler, past its
+# settings, finishes its wait and check; the slow device, still being
+# located, stops before its settings; the last two are never started.
+printf '%s\n' mac,ip 02c0de000102,10.77.0.82 02c0de000106,10.77.0.86 02c0de000101,10.77.0.81 \
+  02c0de000104,10.77.0.84 >"$E2E_WORK/stop.csv"
+args=(/set /plan=plan.csv /parallel=2)
+lab_run interrupt --devices "$devices" --cwd-file "$E2E_WORK/stop.csv" plan.csv \
+  --trigger event=decision,type=5,action=accept 1 'kill -INT "$E2E_TOOL_PID"' -- "${args[@]}"
+want O "$BANNER"$'02:C0:DE:00:01:06  10.77.0.56  ERROR  Interrupted before it was done.\n02:C0:DE:00:01:02  10.77.0.82  OK  IP address has been changed.\nInterrupted: 2 devices not started.\n2 devices done, 1 failed.\n'
+expect interrupt 130
+log_echo "${args[@]}"
+expect_log interrupt "${LOG_ECHO}${LOG_MARKER}02C0DE000106${LOG_ERROR}02C0DE000102${LOG_OK}${LOG_MARKER}02C0DE000101${LOG_ERROR}${LOG_MARKER}02C0DE000104${LOG_ERROR}"
+expect_count interrupt event=decision,type=3 1 "one settings request (the boiler's)"
+
+e2e_finish
