@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     }
     CloseLogFile(log);
 
-    if (cmd.command != CommandDiscover && cmd.format != OutputFormat::Table) {
+    if (cmd.command != CommandDiscover && !planned && cmd.format != OutputFormat::Table) {
         run.status = status;
         const DeviceResult result = MakeDeviceResult(cmd, run, report);
         if (cmd.format == OutputFormat::Json)
