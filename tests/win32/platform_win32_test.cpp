@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -119,6 +120,16 @@ TEST(ThreadWin32, StartRunsOnceJoinsAndDestructorJoins) {
         }));
     }
     EXPECT_TRUE(done.load());
+}
+
+TEST(ThreadWin32, KnowsWhenItIsTheCallingThread) {
+    Thread thread;
+    std::atomic<int> inside{-1};
+    ASSERT_TRUE(thread.Start([&] { inside = thread.IsCurrent() ? 1 : 0; }));
+    EXPECT_FALSE(thread.IsCurrent());
+    thread.Join();
+    EXPECT_EQ(1, inside.load());
+    EXPECT_FALSE(thread.IsCurrent());
 }
 
 TEST(RecursiveMutexWin32, OwnerLocksTwiceOthersWait) {
@@ -235,6 +246,31 @@ TEST_F(SocketsWin32, WakeObjectEndsTheWaitWithoutLosingItsSignal) {
     EXPECT_TRUE(woken);
     EXPECT_TRUE(stop.Wait(0));
     EXPECT_EQ(-1, WaitReadable(nullptr, 0, 10, nullptr));
+}
+
+TEST_F(SocketsWin32, WaitWatchesFarMoreThanSixtyFourSockets) {
+    // A host with many addresses: the 100th socket is read like the first.
+    std::vector<SocketHandle> many(100, kInvalidSocket);
+    for (SocketHandle& s : many) {
+        s = UdpSocketOpen();
+        ASSERT_NE(kInvalidSocket, s);
+        ASSERT_TRUE(SocketBind(s, Address("127.0.0.1"), 0));
+        ASSERT_TRUE(SocketSetNonBlocking(s));
+    }
+    sockaddr_in in{};
+    int size = sizeof in;
+    ASSERT_EQ(0, getsockname(static_cast<SOCKET>(many.back()), reinterpret_cast<sockaddr*>(&in), &size));
+    ASSERT_EQ(5, SocketSendTo(sockets_[0], "hello", 5, Address("127.0.0.1"), ntohs(in.sin_port)));
+    std::unique_ptr<bool[]> ready(new bool[many.size()]());
+    EXPECT_EQ(1, WaitReadable(many.data(), many.size(), 5000, ready.get()));
+    EXPECT_TRUE(ready[99]);
+    EXPECT_FALSE(ready[0]);
+    Event stop;
+    bool woken = true;
+    EXPECT_EQ(1, WaitReadable(many.data(), many.size(), 5000, ready.get(), stop.Native(), &woken));
+    EXPECT_TRUE(ready[99]);
+    EXPECT_FALSE(woken);
+    for (SocketHandle s : many) SocketClose(s);
 }
 
 // The lab's interfaces, in adapter order, without loopback (set by
