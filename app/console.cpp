@@ -138,6 +138,13 @@ void PrintUsage() {
         "    KELVOPROG_USERNAME, KELVOPROG_PASSWORD",
         "                Environment variables used when /username or /password",
         "                is not given on the command line.",
+        "",
+        "Many devices (with /set or /upload):",
+        "    /plan       CSV file with a header row and one device per row: column",
+        "                mac, and ip, subnet, gateway (ip only, with /upload).",
+        "                    Example: /plan=line3.csv",
+        "    /parallel   Devices of a plan worked on at once, 1 to 64 (default: 8).",
+        "                    Example: /parallel=16",
     };
     PrintBanner();
     OutLine("");
