@@ -33,8 +33,8 @@ EOF2
     '"02c0de000105",10.77.0.85,,'
 } >"$E2E_WORK/plan.csv"
 
-# device_lines FILE: the lines after the banner, in sorted order (devices
-# finish in an order of their own), and the summary kept last.
+# device_lines FILE: the lines between the banner and the summary, sorted
+# (devices finish in an order of their own).
 device_lines() { tail -n +6 "$1" | head -n -1 | sort; }
 
 args=(/set /plan=plan.csv /parallel=3)
