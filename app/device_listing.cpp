@@ -31,7 +31,7 @@ void PrintRow(const QuexDeviceInfo& device) {
 std::string SearchFailure(QuexHandle handle) {
     char reason[256] = {};
     if (QUEXGetLastErrorMessage(handle, reason, sizeof reason) != QUEX_OK)
-        return "no library handle could be opened";
+        return "No library handle could be opened";
     return reason;
 }
 

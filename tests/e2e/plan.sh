@@ -33,8 +33,8 @@ EOF2
     '"02c0de000105",10.77.0.85,,'
 } >"$E2E_WORK/plan.csv"
 
-# device_lines FILE: the lines after the banner, in sorted order (devices
-# finish in an order of their own), and the summary kept last.
+# device_lines FILE: the lines between the banner and the summary, sorted
+# (devices finish in an order of their own).
 device_lines() { tail -n +6 "$1" | head -n -1 | sort; }
 
 args=(/set /plan=plan.csv /parallel=3)
@@ -84,6 +84,21 @@ want E "$BANNER" O '{"format":"kelvoprog-result/1","command":"set","mac":"02:C0:
 {"format":"kelvoprog-result/1","command":"set","mac":"02:C0:DE:00:01:04","ip":"10.77.0.54","status":3,"ok":false,"message":"Failed to assign IP address to device: Locked ip: 10.77.0.84  subnet: 255.255.255.0  gateway: 10.77.0.1","line":3}
 ' E $'2 devices done, 1 failed.\n' O $'{"format":"kelvoprog-plan/1","devices":2,"failed":1,"not_started":0,"interrupted":false,"status":3}\n'
 expect json 3
+
+# /upload: the one firmware to every row's host (the lab's FTP server), two at once.
+if /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null; then
+  head -c 20000 /dev/urandom >"$E2E_WORK/fw.bin"
+  printf '%s\n' mac,ip 02c0de000101,10.77.0.2 02c0de000104,10.77.0.2 >"$E2E_WORK/upload.csv"
+  lab_run upload --devices "$devices" --ftp --cwd-file "$E2E_WORK/upload.csv" plan.csv \
+    --cwd-file "$E2E_WORK/fw.bin" fw.bin -- /upload /plan=plan.csv /firmware=fw.bin /parallel=2
+  got=$(device_lines "$E2E_WORK/upload/split/out")
+  [ "$got" = $'02:C0:DE:00:01:01  10.77.0.2  OK  SUCCESS: Firmware image uploaded to device.\n02:C0:DE:00:01:04  10.77.0.2  OK  SUCCESS: Firmware image uploaded to device.' ] &&
+    echo "ok   upload: both devices" || fail "upload: device lines: $got"
+  [ "$(cat "$E2E_WORK/upload/split/status")" = 0 ] || fail "upload: status $(cat "$E2E_WORK/upload/split/status"), want 0"
+  cmp -s "$E2E_WORK/fw.bin" "$E2E_WORK/upload/split/ftp/fw.bin" || fail "upload: the firmware did not arrive whole"
+else
+  echo "skipped upload: no python3-pyftpdlib"
+fi
 
 # Each fault of a plan file: one line, status -1, nothing sent, no log.
 reject() {
