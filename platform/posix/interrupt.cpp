@@ -1,15 +1,23 @@
-// Interrupt requests on POSIX: SIGINT and SIGTERM set a flag.
+// Interrupt requests on POSIX: SIGINT and SIGTERM set a flag that every
+// thread may read (a lock-free atomic, safe in a signal handler).
 #include "platform/interrupt.h"
 
+#include <atomic>
+#include <cerrno>
 #include <signal.h>
 
 namespace platform {
 
 namespace {
 
-volatile sig_atomic_t g_interrupted = 0;
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler may only touch lock-free atomics");
 
-void OnInterrupt(int) { g_interrupted = 1; }
+void OnInterrupt(int) {
+    const int saved = errno;  // the interrupted code may be about to read it
+    g_interrupted.store(true);
+    errno = saved;
+}
 
 }  // namespace
 
@@ -21,6 +29,6 @@ bool CatchInterrupts() {
     return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
-bool InterruptRequested() { return g_interrupted != 0; }
+bool InterruptRequested() { return g_interrupted.load(); }
 
 }  // namespace platform
