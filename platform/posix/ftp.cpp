@@ -2,6 +2,7 @@
 // it in image mode over the same connection. Active mode (PORT) on port 21.
 // Every wait is bounded, so a server that stalls ends the upload as a failure.
 #include <cstdio>
+#include <mutex>
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,6 +43,9 @@ FtpSession::~FtpSession() {
 }
 
 bool FtpSession::Initialize() {
+    // A plan uploads from several threads: libcurl's global set-up runs once, first.
+    static std::once_flag globalSetUp;
+    std::call_once(globalSetUp, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     if (impl_ == nullptr) impl_ = curl_easy_init();
     if (impl_ == nullptr) {
         lastError_ = CURLE_FAILED_INIT;
