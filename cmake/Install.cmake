@@ -62,7 +62,8 @@ if(WIN32)
   return()
 endif()
 
-# Manual pages, compressed as Debian wants them (man reads both).
+# Manual pages, with the project's version in their title line, compressed as
+# Debian wants them (man reads both).
 set(KELVO_MANUALS kelvoprog.1:tool quex.3:dev quexsim.1:sim quexsim-lab.1:sim)
 set(compressed_manuals)
 foreach(entry ${KELVO_MANUALS})
@@ -72,9 +73,10 @@ foreach(entry ${KELVO_MANUALS})
   string(REGEX MATCH "[0-9]$" section ${page})
   set(gz ${CMAKE_BINARY_DIR}/man/${page}.gz)
   add_custom_command(OUTPUT ${gz}
-    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/man/${page} ${CMAKE_BINARY_DIR}/man/${page}
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR}/man/${page} -DOUTPUT=${CMAKE_BINARY_DIR}/man/${page}
+            -DVERSION=${PROJECT_VERSION} -P ${CMAKE_SOURCE_DIR}/cmake/manual_page.cmake
     COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/man/${page}
-    DEPENDS ${CMAKE_SOURCE_DIR}/man/${page} VERBATIM)
+    DEPENDS ${CMAKE_SOURCE_DIR}/man/${page} ${CMAKE_SOURCE_DIR}/cmake/manual_page.cmake VERBATIM)
   list(APPEND compressed_manuals ${gz})
   set(install_options DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
   if(component STREQUAL sim)

@@ -50,9 +50,9 @@ if [ "${1:-}" = --run-tests ]; then
   export KELVO_HOST_BINARY_DIR=$host KELVO_WINE_TEMPLATE=$template
   cd "$cross"
   echo "== unit tests under Wine"
-  ctest --output-on-failure --timeout 300 -j "$jobs" -L unit
+  ctest --no-tests=error --output-on-failure --timeout 300 -j "$jobs" -L unit
   echo "== end-to-end tests under Wine"
-  ctest --output-on-failure --timeout 300 -j 7 -L e2e
+  ctest --no-tests=error --output-on-failure --timeout 300 -j 7 -L e2e
   exit 0
 fi
 

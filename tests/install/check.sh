@@ -155,6 +155,9 @@ out=$(cd "$scratch" && "$debroot/usr/bin/kelvoprog" /? 2>&1)
 rc=$?
 check "kelvoprog /? from the unpacked package: usage, status 255" [ $rc -eq 255 ]
 check "and its banner says Version $version.0" grep -q "^Version $version\.0$" <<<"$out"
+titles=$(for f in "$debroot"/usr/share/man/man[13]/*.gz; do zcat "$f" | head -1; done)
+check "the four installed manuals carry version $version" \
+  [ "$(grep -c "^\.TH .*\"kelvoprog $version\"" <<<"$titles")" -eq 4 ]
 check "the library from its two packages embeds through pkg-config" \
   build_with_pkg_config "$debroot" "$debroot$lib" "$scratch/embed-deb"
 usage=$("$debroot/usr/bin/quexsim-lab" --help 2>&1)
