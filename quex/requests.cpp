@@ -153,10 +153,45 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
 
 namespace {
 
+// How long the interface query waits, after the device's first answer, for
+// its answers through the other interfaces. A device that renews its
+// challenge with every answer must have answered every copy of that query
+// before it is asked for the challenge of the request: a copy it answers
+// later (over a slower link) would make the request's digest stale.
+constexpr uint32_t kOtherAnswersMs = 200;
+
+// Reads the device's answers through the sockets other than first, one each,
+// until every socket has brought one or settleMs have passed.
+void AwaitOtherAnswers(QuexContext* context, const SocketHandle* sockets, size_t count, size_t first,
+                       const uint8_t* mac, uint32_t settleMs, bool* ready) {
+    const std::unique_ptr<bool[]> answered(new (std::nothrow) bool[count]());
+    QuexDeviceRecord other;
+    if (!answered || !InitDeviceRecord(context, &other)) return;
+    answered[first] = true;
+    size_t left = count - 1;
+    const uint64_t deadline = platform::MonotonicMs() + settleMs;
+    while (left > 0) {
+        const uint64_t now = platform::MonotonicMs();
+        if (now >= deadline) return;
+        if (platform::WaitReadable(sockets, count, static_cast<uint32_t>(deadline - now), ready) <= 0) return;
+        for (size_t i = 0; i < count; ++i) {
+            if (!ready[i]) continue;
+            // Read whatever came, so that a socket already answered does not keep the wait busy.
+            ResetDeviceRecord(context, &other);
+            if (ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, &other) == kExchangeOk &&
+                !answered[i]) {
+                answered[i] = true;
+                --left;
+            }
+        }
+    }
+}
+
 // Sends the directed query on the sockets and waits for the first answer of
-// the MAC on any of them, or the information time-out.
+// the MAC on any of them, or the information time-out; then, for settleMs at
+// most, for the answers through the other sockets (see kOtherAnswersMs).
 int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int32_t count, const uint8_t* mac,
-                         QuexDeviceRecord* record) {
+                         QuexDeviceRecord* record, uint32_t settleMs = 0) {
     platform::WaitableTimer timer;
     if (!timer.Valid()) return kExchangeFailed;
     const std::unique_ptr<bool[]> ready(new (std::nothrow) bool[static_cast<size_t>(count)]());
@@ -175,6 +210,8 @@ int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int3
             ResetDeviceRecord(context, record);
             if (ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, record) == kExchangeOk) {
                 RememberChallenge(context, *record);
+                if (settleMs > 0 && watched > 1)
+                    AwaitOtherAnswers(context, sockets, watched, i, mac, settleMs, ready.get());
                 return kExchangeOk;
             }
         }
@@ -239,7 +276,11 @@ int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac) {
 
     QuexDeviceRecord record;
     if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
-    if (QueryDevice(context, mac, &record) != kExchangeOk) return kExchangeFailed;
+    InterfaceSockets sockets(context);
+    if (sockets.Count() <= 0) return kExchangeFailed;
+    if (AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, &record, kOtherAnswersMs) !=
+        kExchangeOk)
+        return kExchangeFailed;
     return record.info.interfaceAddress;
 }
 

@@ -269,7 +269,8 @@ TEST_F(RequestsTest, ChallengedDeviceGetsDigestsAndNeverThePassword) {
 TEST_F(RequestsTest, FreshChallengeIsFetchedForEveryRequestThroughTheChosenInterfaceAlone) {
     // A device on both networks that answers every query with a new
     // challenge: only the last one offered is valid for the request, so the
-    // challenge query must bring back exactly one answer.
+    // challenge query must bring back exactly one answer, and come after the
+    // device answered both copies of the interface query.
     Simulator sim(Devices({Device({{"challenge", "fresh"}})}));
     ASSERT_TRUE(sim.ready()) << sim.error();
 

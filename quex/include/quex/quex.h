@@ -250,9 +250,10 @@ QUEX_API void QUEXStopSearch(QuexHandle handle);
 QUEX_API int32_t QUEXGetDeviceInfo(QuexHandle handle, const uint8_t* mac, QuexDeviceInfo* info);
 
 /* Configuration requests. Each finds the interface that reaches the device
- * (with several interfaces, by a query through all of them), asks the device
- * for its challenge through that interface alone, then sends the request
- * once through it and waits up to 30 s for the reply. With a challenge the
+ * (with several interfaces, by a query through all of them, waiting up to
+ * 200 ms after the first answer for the device's answers through the
+ * others), asks the device for its challenge through that interface alone,
+ * then sends the request once through it and waits up to 30 s for the reply. With a challenge the
  * password travels as an MD5 digest, otherwise in plain text (at most 255
  * characters in that form; a longer one is refused with -1). A device that
  * offered this handle a challenge before and now answers without one is sent
