@@ -16,13 +16,7 @@
 #include "platform/interrupt.h"
 #include "platform/startup.h"
 
-namespace {
-
 using namespace kelvo;
-
-const char kFailureMarker[] = "\n\nERROR CONFIGURING DEVICE ";
-
-}  // namespace
 
 int main(int argc, char** argv) {
     SetProcessArguments(argc, argv);
@@ -73,7 +67,7 @@ int main(int argc, char** argv) {
     if (status != kStatusOk) {
         // Their own failures are reported where they happen and change nothing.
         // The MAC is the device's as it last answered, all zero when none did.
-        WriteLogData(log, kFailureMarker, sizeof kFailureMarker - 1);
+        WriteLogMarker(log);
         WriteLogEntry(log, status, run.device.macAddress);
     }
     CloseLogFile(log);

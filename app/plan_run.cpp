@@ -26,7 +26,6 @@ namespace kelvo {
 namespace {
 
 const char kPlanFormat[] = "kelvoprog-plan/1";
-const char kFailureMarker[] = "\n\nERROR CONFIGURING DEVICE ";
 const char kInterruptedText[] = "Interrupted before it was done.";
 const char kEraseLine[] = "\r\033[K";
 constexpr uint32_t kProgressRedrawMs = 1000;
@@ -144,7 +143,7 @@ private:
     // The bytes of a single run's entry; after the first failed write, none.
     void LogEntry(int status, const uint8_t mac[6]) {
         if (logFailed_) return;
-        if (status != kStatusOk && !WriteLogData(log_, kFailureMarker, sizeof kFailureMarker - 1))
+        if (status != kStatusOk && !WriteLogMarker(log_))
             logFailed_ = true;
         else if (!WriteLogEntry(log_, status, mac))
             logFailed_ = true;

@@ -14,6 +14,7 @@ namespace {
 
 const char kLogName[] = "kelvoprog.log";
 const char kColumnHeader[] = "\n\nMAC\t\t\tSTATUS\n";
+const char kFailureMarker[] = "\n\nERROR CONFIGURING DEVICE ";
 // The log is readable by others: a password is never echoed, nor its length.
 const char kPasswordOption[] = "/password=";
 const char kPasswordEcho[] = "/password=********";
@@ -60,6 +61,8 @@ bool WriteLogEntry(LogFile log, int status, const uint8_t mac[6]) {
     entry += status == 0 ? "\tOK\n" : "\tERROR\n";
     return WriteLogData(log, entry.data(), entry.size());
 }
+
+bool WriteLogMarker(LogFile log) { return WriteLogData(log, kFailureMarker, sizeof kFailureMarker - 1); }
 
 void CloseLogFile(LogFile log) { platform::LogFileClose(log); }
 
