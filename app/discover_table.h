@@ -1,11 +1,12 @@
-// The device table of /discover.
+// /discover: one search per magic and the table of every device that
+// answered (with /format=json or csv, their document instead).
 #pragma once
 
 #include "app/command_line.h"
 
 namespace kelvo {
 
-// Prints the table of every device that answers each magic. kStatusOk, or
+// Searches for each magic and prints what answered. kStatusOk, or
 // kStatusQueryFailed when no search of the run could run at all.
 int DiscoverDevices(const CommandLine& cmd);
 

@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
         status = kStatusLogFailed;
         messages.NoteFailure("Failed to create log file.");
     } else if (cmd.command == CommandDiscover) {
-        // The listing writes no log entry, whatever its status.
+        // /discover writes no log entry, whatever its status.
         const int listed = DiscoverDevices(cmd);
         CloseLogFile(log);
         return listed;
