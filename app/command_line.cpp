@@ -2,6 +2,7 @@
 // every rejection message.
 #include "app/command_line.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -92,6 +93,12 @@ bool EqualsIgnoreCase(const std::string& text, const char* word) {
         if (a != b) return false;
     }
     return true;
+}
+
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 void SetProcessArguments(int argc, char** argv) {
@@ -365,6 +372,13 @@ bool ParseFormat(const ArgumentList& list, CommandLine& cmd) {
 bool IsZeroMac(const uint8_t mac[6]) {
     static const uint8_t zero[6] = {};
     return std::memcmp(mac, zero, sizeof zero) == 0;
+}
+
+std::string FormatMac(const uint8_t mac[6]) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
+                  mac[5]);
+    return text;
 }
 
 bool ParseCommandLine(CommandLine& cmd) {

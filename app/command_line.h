@@ -90,6 +90,8 @@ std::string GetCommandAt(const ArgumentList& list, int32_t index);
 bool ParseMacAddress(const char* text, size_t length, uint8_t mac[6]);
 // True for the MAC 00:00:00:00:00:00 (in a CommandLine: the first device found).
 bool IsZeroMac(const uint8_t mac[6]);
+// "02:C0:DE:25:40:74": upper-case pairs joined by colons, as every output shows a MAC.
+std::string FormatMac(const uint8_t mac[6]);
 // The rejection texts of the device values, which a plan file's rows share.
 extern const char kMacValueRejection[];
 extern const char kIpValueRejection[];
@@ -99,6 +101,8 @@ extern const char kDhcpOnlyWithSetRejection[];
 
 // "auto" in any letter case ("dhcp" likewise).
 bool EqualsIgnoreCase(const std::string& text, const char* word);
+// text without the spaces and tabs at either end.
+std::string Trimmed(const std::string& text);
 
 // Optional 0x, then one to eight hexadecimal digits.
 bool ParseHexValue(const char* text, size_t length, uint32_t* value);

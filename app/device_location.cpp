@@ -2,12 +2,11 @@
 // first device that answers a search, and the wait for its address.
 #include "app/device_location.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "app/report.h"
-#include "app/device_search.h"
 #include "app/exit_status.h"
+#include "app/run_messages.h"
+#include "app/search_settings.h"
 
 namespace kelvo {
 
@@ -22,7 +21,7 @@ constexpr uint32_t kAddressWaitStepMs = 1000;
 
 }  // namespace
 
-int LocateDevice(QuexHandle& handle, QuexDeviceInfo& device, const CommandLine& cmd, Report& report) {
+int LocateDevice(QuexHandle& handle, QuexDeviceInfo& device, const CommandLine& cmd, RunMessages& messages) {
     int status = UsedMagics(cmd) == 0 ? kStatusNotFound : kStatusOk;  // no magic finds nothing
     for (uint32_t i = 0; i < UsedMagics(cmd); ++i) {
         if (handle != nullptr) QUEXClose(handle);
@@ -33,9 +32,9 @@ int LocateDevice(QuexHandle& handle, QuexDeviceInfo& device, const CommandLine& 
             // a bounded number of times.
             status = kStatusNotFound;
             for (int round = 0; round < kAutoSearchRounds; ++round) {
-                report.Line(kSearchingText);
-                report.Line("");
-                report.Progress("Locate device (auto): ");
+                messages.Line(kSearchingText);
+                messages.Line("");
+                messages.Progress("Locate device (auto): ");
                 const int32_t found = QUEXStartSyncSearchEx(handle, kSearchQuietMs, kSearchMaxMs);
                 if (found == 0) break;  // nothing on this magic: not found
                 // The search could not run at all: that is no "not found".
@@ -51,55 +50,51 @@ int LocateDevice(QuexHandle& handle, QuexDeviceInfo& device, const CommandLine& 
             }
             if (status == kStatusQueryFailed) break;  // no further magic is tried
         } else {
-            const uint8_t* m = cmd.mac;
-            char text[40];
-            std::snprintf(text, sizeof text, "Locate device %02X:%02X:%02X:%02X:%02X:%02X: ", m[0], m[1],
-                          m[2], m[3], m[4], m[5]);
-            report.Progress(text);
+            messages.Progress("Locate device " + FormatMac(cmd.mac) + ": ");
             if (QUEXGetDeviceInfo(handle, cmd.mac, &device) == QUEX_OK) return kStatusOk;
             status = kStatusQueryFailed;
         }
     }
     if (status != kStatusOk) {
-        report.Line("FAILED");
-        report.Error(status == kStatusNotFound ? "Device not found."
-                                               : "Failed to get device information. E1");
+        messages.Line("FAILED");
+        messages.Error(status == kStatusNotFound ? "Device not found."
+                                                 : "Failed to get device information. E1");
         // No socket could be opened: say why on the next line.
         if (status == kStatusQueryFailed && QUEXGetLastError(handle) == QUEX_ERROR_NETWORK) {
             char reason[256] = {};
             QUEXGetLastErrorMessage(handle, reason, sizeof reason);
-            report.Error(reason);
+            messages.Error(reason);
         }
     }
     return status;
 }
 
-int EnsureDeviceAddress(QuexHandle handle, QuexDeviceInfo& device, CommandLine& cmd, Report& report) {
+int EnsureDeviceAddress(QuexHandle handle, QuexDeviceInfo& device, CommandLine& cmd, RunMessages& messages) {
     if (device.ipAddress == 0 && device.dhcpEnabled == 1 && cmd.ip == 0) {
         // The device may be waiting for its lease: ask ten times, a second apart.
         uint8_t mac[6];
         std::memcpy(mac, device.macAddress, sizeof mac);
         for (int i = 0; i < kAddressWaitQueries; ++i) {
             if (QUEXGetDeviceInfo(handle, mac, &device) != QUEX_OK) {
-                report.Line("FAILED");
-                report.Error("Failed to get device information. E3");
+                messages.Line("FAILED");
+                messages.Error("Failed to get device information. E3");
                 return kStatusQueryFailed;
             }
             cmd.ip = device.ipAddress;
-            report.Pause(kAddressWaitStepMs);
+            messages.Pause(kAddressWaitStepMs);
         }
         if (cmd.ip == 0) {
-            report.Line("FAILED");
-            report.Error("Device does not have an IP address.  Assign network settings");
-            report.ErrorMore("through the serial port or configure a DHCP server on your network.");
+            messages.Line("FAILED");
+            messages.Error("Device does not have an IP address.  Assign network settings");
+            messages.ErrorMore("through the serial port or configure a DHCP server on your network.");
             return kStatusNoAddress;
         }
         return kStatusOk;
     }
     if (cmd.ip != 0) return kStatusOk;
     if (device.ipAddress == 0) {
-        report.Line("FAILED");
-        report.Error("Device does not have an IP address.");
+        messages.Line("FAILED");
+        messages.Error("Device does not have an IP address.");
         return kStatusNoAddress;
     }
     cmd.ip = device.ipAddress;

@@ -12,33 +12,33 @@ namespace kelvo {
 
 namespace {
 
-int Run(QuexHandle& handle, QuexDeviceInfo& device, CommandLine& cmd, Report& report) {
-    int status = LocateDevice(handle, device, cmd, report);
+int Run(QuexHandle& handle, QuexDeviceInfo& device, CommandLine& cmd, RunMessages& messages) {
+    int status = LocateDevice(handle, device, cmd, messages);
     if (status != kStatusOk) return status;
-    status = EnsureDeviceAddress(handle, device, cmd, report);
+    status = EnsureDeviceAddress(handle, device, cmd, messages);
     if (status != kStatusOk) return status;
-    report.Line("SUCCESS");
+    messages.Line("SUCCESS");
 
     if (cmd.command == CommandSet) {
         if (cmd.useDhcp)
-            return SetDhcpMode(handle, device, cmd, true, report) ? kStatusOk : kStatusDhcpFailed;
-        return SetStaticNetwork(handle, device, cmd, cmd.ip, cmd.gateway, cmd.subnet, report)
+            return SetDhcpMode(handle, device, cmd, true, messages) ? kStatusOk : kStatusDhcpFailed;
+        return SetStaticNetwork(handle, device, cmd, cmd.ip, cmd.gateway, cmd.subnet, messages)
                    ? kStatusOk
                    : kStatusSettingsFailed;
     }
-    if (report.StopIfInterrupted()) return kStatusInterrupted;
-    report.Line("Uploading firmware...");
-    return UploadFirmware(cmd, report);
+    if (messages.StopIfInterrupted()) return kStatusInterrupted;
+    messages.Line("Uploading firmware...");
+    return UploadFirmware(cmd, messages);
 }
 
 }  // namespace
 
-DeviceRun RunDevice(const CommandLine& command, Report& report) {
+DeviceRun RunDevice(const CommandLine& command, RunMessages& messages) {
     CommandLine cmd = command;
     DeviceRun run;
     std::memset(&run.device, 0, sizeof run.device);
     QuexHandle handle = nullptr;
-    run.status = Run(handle, run.device, cmd, report);
+    run.status = Run(handle, run.device, cmd, messages);
     run.ip = cmd.ip;
     if (handle != nullptr) QUEXClose(handle);
     return run;

@@ -7,7 +7,7 @@
 #include <quex/quex.h>
 
 #include "app/command_line.h"
-#include "app/report.h"
+#include "app/run_messages.h"
 
 namespace kelvo {
 
@@ -18,7 +18,7 @@ struct DeviceRun {
 };
 
 // Runs cmd's command (set or upload) on its one device, printing through
-// report. Opens and closes its own library handle.
-DeviceRun RunDevice(const CommandLine& cmd, Report& report);
+// messages. Opens and closes its own library handle.
+DeviceRun RunDevice(const CommandLine& cmd, RunMessages& messages);
 
 }  // namespace kelvo

@@ -9,7 +9,7 @@
 
 namespace kelvo {
 
-int UploadFirmware(const CommandLine& cmd, Report& report) {
+int UploadFirmware(const CommandLine& cmd, RunMessages& messages) {
     int result = kStatusOk;
     const char* failure = "";
     platform::FtpSession ftp;
@@ -28,14 +28,14 @@ int UploadFirmware(const CommandLine& cmd, Report& report) {
     }
 
     if (result == kStatusOk) {
-        report.Result("SUCCESS: Firmware image uploaded to device.");
+        messages.Result("SUCCESS: Firmware image uploaded to device.");
     } else {
         // The code goes to standard error, its text to standard output,
         // completing the same console line.
         const uint32_t code = ftp.LastError();
         const std::string text = ftp.ErrorText(code);
-        report.SplitError(std::string(failure) + " with error " + std::to_string(code),
-                          text.empty() ? std::string() : ": " + text);
+        messages.SplitError(std::string(failure) + " with error " + std::to_string(code),
+                            text.empty() ? std::string() : ": " + text);
     }
     return result;  // the session closes its handles on the way out
 }

@@ -5,14 +5,14 @@
 
 #include "app/command_line.h"
 #include "app/console.h"
-#include "app/device_listing.h"
-#include "app/device_result.h"
 #include "app/device_run.h"
+#include "app/discover_table.h"
 #include "app/exit_status.h"
 #include "app/plan_file.h"
 #include "app/plan_run.h"
-#include "app/report.h"
 #include "app/result_log.h"
+#include "app/run_messages.h"
+#include "app/run_result.h"
 #include "platform/interrupt.h"
 #include "platform/startup.h"
 
@@ -38,15 +38,15 @@ int main(int argc, char** argv) {
     OutLine("");
 
     int status = kStatusOk;
-    ConsoleReport report;
+    ConsoleMessages messages;
     DeviceRun run{};
 
     LogFile log = CreateLogFile();
     if (log == kInvalidLog) {
         status = kStatusLogFailed;
-        report.NoteFailure("Failed to create log file.");
+        messages.NoteFailure("Failed to create log file.");
     } else if (cmd.command == CommandDiscover) {
-        // The listing writes no log entry, whatever its status.
+        // /discover writes no log entry, whatever its status.
         const int listed = DiscoverDevices(cmd);
         CloseLogFile(log);
         return listed;
@@ -56,11 +56,11 @@ int main(int argc, char** argv) {
         CloseLogFile(log);
         return status;
     } else {
-        run = RunDevice(cmd, report);
+        run = RunDevice(cmd, messages);
         status = run.status;
         if (status == kStatusOk && !WriteLogEntry(log, kStatusOk, run.device.macAddress)) {
             status = kStatusLogFailed;
-            report.NoteFailure("Failed to write to log file.");
+            messages.NoteFailure("Failed to write to log file.");
         }
     }
 
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
 
     if (cmd.command != CommandDiscover && !planned && cmd.format != OutputFormat::Table) {
         run.status = status;
-        const DeviceResult result = MakeDeviceResult(cmd, run, report);
+        const RunResult result = MakeRunResult(cmd, run, messages);
         if (cmd.format == OutputFormat::Json)
             Document(ResultJsonLine(result) + "\n");
         else

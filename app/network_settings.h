@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "app/command_line.h"
-#include "app/report.h"
+#include "app/run_messages.h"
 #include <quex/quex.h>
 
 namespace kelvo {
@@ -15,8 +15,8 @@ namespace kelvo {
 extern uint32_t RebootWaitMs;
 
 bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, bool reboot,
-                 Report& report);
+                 RunMessages& messages);
 bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, uint32_t ip,
-                      uint32_t gateway, uint32_t subnet, Report& report);
+                      uint32_t gateway, uint32_t subnet, RunMessages& messages);
 
 }  // namespace kelvo

@@ -8,7 +8,6 @@
 #include <map>
 
 #include "app/console.h"
-#include "app/device_result.h"
 #include "platform/file.h"
 #include "platform/ipv4_text.h"
 
@@ -19,12 +18,6 @@ namespace {
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 enum class Column { Mac, Ip, Subnet, Gateway };
-
-std::string Trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::string();
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 std::string Lowered(std::string text) {
     for (char& c : text)

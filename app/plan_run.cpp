@@ -7,15 +7,16 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "app/console.h"
-#include "app/device_result.h"
 #include "app/device_run.h"
 #include "app/exit_status.h"
-#include "app/report.h"
+#include "app/run_messages.h"
+#include "app/run_result.h"
 #include "platform/interrupt.h"
 #include "platform/ipv4_text.h"
 #include "platform/sync.h"
@@ -30,25 +31,14 @@ const char kInterruptedText[] = "Interrupted before it was done.";
 const char kEraseLine[] = "\r\033[K";
 constexpr uint32_t kProgressRedrawMs = 1000;
 
-class Locked {
+// A row's messages: silent, and stopped before its change once Ctrl-C came.
+class RowMessages : public RunMessages {
 public:
-    explicit Locked(platform::RecursiveMutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
-    ~Locked() { mutex_.Unlock(); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    platform::RecursiveMutex& mutex_;
-};
-
-// A row's report: silent, and stopped before its change once Ctrl-C came.
-class RowReport : public Report {
-public:
-    RowReport() : Report(ReportSink::Silent) {}
+    RowMessages() : RunMessages(MessageRoute::Silent) {}
     bool Interrupted() const override { return platform::InterruptRequested(); }
 };
 
-std::string TableLine(const DeviceResult& result) {
+std::string TableLine(const RunResult& result) {
     return FormatMac(result.mac) + "  " + (result.ip != 0 ? platform::FormatIPv4(result.ip) : "-") + "  " +
            (result.status == kStatusOk ? "OK" : "ERROR") + "  " + result.message;
 }
@@ -75,7 +65,7 @@ public:
             if (workers.empty()) Work();  // no thread to be had: one at a time, here
             while (!AllEnded()) {
                 finished_.Wait(kProgressRedrawMs);
-                Locked lock(mutex_);
+                std::lock_guard<std::mutex> lock(mutex_);
                 DrawProgress();
             }
         }  // the workers are joined here
@@ -87,17 +77,17 @@ private:
         for (;;) {
             size_t index;
             {
-                Locked lock(mutex_);
+                std::lock_guard<std::mutex> lock(mutex_);
                 if (next_ >= rows_.size() || platform::InterruptRequested()) return;
                 index = next_++;
                 ++running_;
                 DrawProgress();
             }
             const CommandLine rowCmd = RowCommandLine(cmd_, rows_[index]);
-            RowReport report;
-            const DeviceRun run = RunDevice(rowCmd, report);
-            DeviceResult result = MakeDeviceResult(rowCmd, run, report);
-            if (report.Stopped()) {
+            RowMessages messages;
+            const DeviceRun run = RunDevice(rowCmd, messages);
+            RunResult result = MakeRunResult(rowCmd, run, messages);
+            if (messages.Stopped()) {
                 result.status = kStatusInterrupted;
                 result.message = kInterruptedText;
             }
@@ -106,12 +96,12 @@ private:
     }
 
     bool AllEnded() {
-        Locked lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex_);
         return running_ == 0 && (next_ >= rows_.size() || platform::InterruptRequested());
     }
 
-    void Ended(size_t index, const DeviceResult& result) {
-        Locked lock(mutex_);
+    void Ended(size_t index, const RunResult& result) {
+        std::lock_guard<std::mutex> lock(mutex_);
         --running_;
         ++ended_;
         statuses_[index] = result.status;
@@ -123,7 +113,7 @@ private:
         finished_.Set();
     }
 
-    void Print(const PlanRow& row, const DeviceResult& result) {
+    void Print(const PlanRow& row, const RunResult& result) {
         switch (cmd_.format) {
         case OutputFormat::Table:
             OutLine(TableLine(result).c_str());
@@ -203,7 +193,7 @@ private:
     const CommandLine& cmd_;
     const std::vector<PlanRow>& rows_;
     LogFile log_;
-    platform::RecursiveMutex mutex_;
+    std::mutex mutex_;  // over the counters, the output and the log; never taken twice
     platform::Event finished_;
     std::vector<int> statuses_;  // per row; kStatusOk for rows not ended
     size_t next_ = 0;            // rows before it have been started

@@ -16,16 +16,16 @@ install(TARGETS quex_shared EXPORT quexTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
-install(FILES ${CMAKE_SOURCE_DIR}/quex/include/quex/quex.h
+install(FILES ${PROJECT_SOURCE_DIR}/quex/include/quex/quex.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quex COMPONENT dev)
 
 # The CMake package: find_package(quex CONFIG) gives the target quex::quex.
 install(EXPORT quexTargets NAMESPACE quex:: DESTINATION ${KELVO_CMAKE_PACKAGE_DIR} COMPONENT dev)
-configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/quexConfig.cmake.in
-  ${CMAKE_BINARY_DIR}/quexConfig.cmake INSTALL_DESTINATION ${KELVO_CMAKE_PACKAGE_DIR})
-write_basic_package_version_file(${CMAKE_BINARY_DIR}/quexConfigVersion.cmake
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/quexConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/quexConfig.cmake INSTALL_DESTINATION ${KELVO_CMAKE_PACKAGE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/quexConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-install(FILES ${CMAKE_BINARY_DIR}/quexConfig.cmake ${CMAKE_BINARY_DIR}/quexConfigVersion.cmake
+install(FILES ${PROJECT_BINARY_DIR}/quexConfig.cmake ${PROJECT_BINARY_DIR}/quexConfigVersion.cmake
   DESTINATION ${KELVO_CMAKE_PACKAGE_DIR} COMPONENT dev)
 
 # quex.pc names the prefix the files are installed under, which is only
@@ -43,22 +43,22 @@ if(WIN32)
   file(RELATIVE_PATH pc_to_prefix /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
   set(QUEX_PC_PREFIX "\${pcfiledir}/${pc_to_prefix}")
   string(REGEX REPLACE "/$" "" QUEX_PC_PREFIX "${QUEX_PC_PREFIX}")
-  configure_file(${CMAKE_SOURCE_DIR}/cmake/quex.pc.in ${CMAKE_BINARY_DIR}/quex.pc @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/quex.pc.in ${PROJECT_BINARY_DIR}/quex.pc @ONLY)
 else()
   install(CODE "
     set(QUEX_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
     set(QUEX_PC_LIBDIR [==[${QUEX_PC_LIBDIR}]==])
     set(QUEX_PC_INCLUDEDIR [==[${QUEX_PC_INCLUDEDIR}]==])
     set(PROJECT_VERSION \"${PROJECT_VERSION}\")
-    configure_file(\"${CMAKE_SOURCE_DIR}/cmake/quex.pc.in\" \"${CMAKE_BINARY_DIR}/quex.pc\" @ONLY)
+    configure_file(\"${PROJECT_SOURCE_DIR}/cmake/quex.pc.in\" \"${PROJECT_BINARY_DIR}/quex.pc\" @ONLY)
   " COMPONENT dev)
 endif()
-install(FILES ${CMAKE_BINARY_DIR}/quex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+install(FILES ${PROJECT_BINARY_DIR}/quex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
 if(WIN32)
   # The zip: the .def beside the import library, README and LICENSE at the top.
   install(FILES ${QUEX_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
-  install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT tool)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT tool)
   return()
 endif()
 
@@ -71,12 +71,12 @@ foreach(entry ${KELVO_MANUALS})
   list(GET entry 0 page)
   list(GET entry 1 component)
   string(REGEX MATCH "[0-9]$" section ${page})
-  set(gz ${CMAKE_BINARY_DIR}/man/${page}.gz)
+  set(gz ${PROJECT_BINARY_DIR}/man/${page}.gz)
   add_custom_command(OUTPUT ${gz}
-    COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR}/man/${page} -DOUTPUT=${CMAKE_BINARY_DIR}/man/${page}
-            -DVERSION=${PROJECT_VERSION} -P ${CMAKE_SOURCE_DIR}/cmake/manual_page.cmake
-    COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/man/${page}
-    DEPENDS ${CMAKE_SOURCE_DIR}/man/${page} ${CMAKE_SOURCE_DIR}/cmake/manual_page.cmake VERBATIM)
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR}/man/${page} -DOUTPUT=${PROJECT_BINARY_DIR}/man/${page}
+            -DVERSION=${PROJECT_VERSION} -P ${PROJECT_SOURCE_DIR}/cmake/manual_page.cmake
+    COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/man/${page}
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/${page} ${PROJECT_SOURCE_DIR}/cmake/manual_page.cmake VERBATIM)
   list(APPEND compressed_manuals ${gz})
   set(install_options DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
   if(component STREQUAL sim)
@@ -86,14 +86,14 @@ foreach(entry ${KELVO_MANUALS})
 endforeach()
 add_custom_target(kelvo_manuals ALL DEPENDS ${compressed_manuals})
 
-install(FILES ${CMAKE_SOURCE_DIR}/completion/kelvoprog
+install(FILES ${PROJECT_SOURCE_DIR}/completion/kelvoprog
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT tool)
 
 # The simulator and its lab. The lab script finds its helpers and examples
 # from its own place; the installed copy gets the paths from bin/ to them.
 if(TARGET quexsim)
   install(TARGETS quexsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sim EXCLUDE_FROM_ALL)
-  set(lab_source ${CMAKE_SOURCE_DIR}/scripts/lab)
+  set(lab_source ${PROJECT_SOURCE_DIR}/scripts/lab)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${lab_source})
   file(READ ${lab_source} lab_text)
   file(RELATIVE_PATH bin_to_libexec ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBEXECDIR})
@@ -108,12 +108,12 @@ if(TARGET quexsim)
     endif()
     string(REPLACE "=\$here/${from}\n" "=\$here/${to}\n" lab_text "${lab_text}")
   endforeach()
-  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/quexsim-lab CONTENT "${lab_text}")
-  install(PROGRAMS ${CMAKE_BINARY_DIR}/quexsim-lab DESTINATION ${CMAKE_INSTALL_BINDIR}
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/quexsim-lab CONTENT "${lab_text}")
+  install(PROGRAMS ${PROJECT_BINARY_DIR}/quexsim-lab DESTINATION ${CMAKE_INSTALL_BINDIR}
     COMPONENT sim EXCLUDE_FROM_ALL)
-  install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/netns-run ${CMAKE_SOURCE_DIR}/scripts/in-private-netns
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/netns-run ${PROJECT_SOURCE_DIR}/scripts/in-private-netns
     DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/quexsim COMPONENT sim EXCLUDE_FROM_ALL)
-  install(FILES ${CMAKE_SOURCE_DIR}/tools/quexsim/examples/plant.json
-    ${CMAKE_SOURCE_DIR}/tools/quexsim/examples/demo.json
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/quexsim/examples/plant.json
+    ${PROJECT_SOURCE_DIR}/tools/quexsim/examples/demo.json
     DESTINATION ${CMAKE_INSTALL_DATADIR}/quexsim/examples COMPONENT sim EXCLUDE_FROM_ALL)
 endif()

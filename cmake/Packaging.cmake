@@ -12,7 +12,7 @@ set(CPACK_PACKAGE_NAME kelvoprog)
 set(CPACK_PACKAGE_VENDOR "The kelvoprog authors")
 set(CPACK_PACKAGE_CONTACT ${KELVO_MAINTAINER})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -59,7 +59,7 @@ on the local IPv4 networks, gives one device a static address or DHCP,
 and uploads firmware to it by FTP.")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/deb/triggers)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/deb/triggers)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "QUEX device protocol library
 The QUEX library discovers Kelvo network devices by UDP multicast, queries
 them, and changes their network settings, with synchronous and
@@ -91,20 +91,20 @@ it through private network namespaces, so nothing reaches a real network.")
 # Each Debian package carries its copyright (the MIT license) and a changelog.
 if(KELVO_DEBIAN_DOCS)
   string(TIMESTAMP KELVO_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)  # honours SOURCE_DATE_EPOCH
-  configure_file(${CMAKE_SOURCE_DIR}/packaging/deb/changelog.Debian.in ${CMAKE_BINARY_DIR}/debian/changelog.Debian @ONLY)
-  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz
-    COMMAND gzip -9nkf ${CMAKE_BINARY_DIR}/debian/changelog.Debian
-    DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog.Debian VERBATIM)
-  add_custom_target(kelvo_debian_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/deb/changelog.Debian.in ${PROJECT_BINARY_DIR}/debian/changelog.Debian @ONLY)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz
+    COMMAND gzip -9nkf ${PROJECT_BINARY_DIR}/debian/changelog.Debian
+    DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.Debian VERBATIM)
+  add_custom_target(kelvo_debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz)
   foreach(component tool runtime dev sim)
     set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${KELVO_DEB_PACKAGE_${component}})
-    install(FILES ${CMAKE_SOURCE_DIR}/LICENSE RENAME copyright DESTINATION ${doc_dir}
+    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE RENAME copyright DESTINATION ${doc_dir}
       COMPONENT ${component} EXCLUDE_FROM_ALL)
-    install(FILES ${CMAKE_BINARY_DIR}/debian/changelog.Debian.gz DESTINATION ${doc_dir}
+    install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz DESTINATION ${doc_dir}
       COMPONENT ${component} EXCLUDE_FROM_ALL)
   endforeach()
 else()
-  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
 endif()
 
 include(CPack)

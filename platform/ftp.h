@@ -29,7 +29,9 @@ private:
     std::string host_, user_, password_;
 };
 
-// The file-name part of a path by this system's own separators.
+// The name the file at path is stored under: the text after the last "/" or
+// "\" (either separates folders on Windows, and the rule is the same on
+// every system), the whole path when it has neither, "" when it ends in one.
 std::string RemoteFileName(const char* path);
 
 }  // namespace platform

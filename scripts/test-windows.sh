@@ -60,10 +60,10 @@ scripts/install-deps.sh --windows
 
 start=$(date +%s)
 echo "== Linux build of quexsim and kelvoprog (for the lab and the comparison)"
-cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_WERROR=ON >/dev/null
 cmake --build "$host" -j "$jobs" --target quexsim kelvoprog
 echo "== Windows cross-build"
-cmake -S . -B "$cross" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$cross" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$cross" -j "$jobs"
 echo "== exports"

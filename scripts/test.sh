@@ -19,7 +19,7 @@ fi
 jobs=$(nproc)
 build() {  # dir, cmake options...
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 

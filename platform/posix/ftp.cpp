@@ -138,11 +138,4 @@ std::string FtpSession::ErrorText(uint32_t code) const {
     return text != nullptr ? text : "";
 }
 
-std::string RemoteFileName(const char* path) {
-    if (path == nullptr) return std::string();
-    const std::string whole(path);
-    const size_t separator = whole.find_last_of("/\\");
-    return separator == std::string::npos ? whole : whole.substr(separator + 1);
-}
-
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "platform/file.h"
+#include "platform/win32/system_error.h"
 
 namespace platform {
 
@@ -33,23 +34,6 @@ long LogFileWrite(FileHandle file, const void* data, size_t length) {
 void LogFileClose(FileHandle file) {
     if (file != kInvalidFile) CloseHandle(reinterpret_cast<HANDLE>(file));
 }
-
-namespace {
-
-std::string SystemErrorText(DWORD code) {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    if (length == 0 || text == nullptr) return "error " + std::to_string(code);
-    std::string result(text, length);
-    LocalFree(text);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
-        result.pop_back();
-    return result;
-}
-
-}  // namespace
 
 bool ReadWholeFile(const char* path, std::string& contents, std::string& reason) {
     contents.clear();

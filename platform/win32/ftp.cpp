@@ -1,6 +1,6 @@
 // FTP upload through WinInet: active mode (no passive flag) on port 21, one
 // binary store. Failure codes are the system's (GetLastError), their texts
-// the system's own (FormatMessageA); WinInet's codes have none there.
+// the system's own (SystemErrorText: WinInet's from wininet.dll).
 // Every wait is bounded, so a server that stalls ends the upload as a failure.
 #include <winsock2.h>
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/ftp.h"
+#include "platform/win32/system_error.h"
 
 namespace platform {
 
@@ -135,28 +136,6 @@ bool FtpSession::PutFile(const char* localPath, const char* remoteName) {
 
 uint32_t FtpSession::LastError() const { return lastError_; }
 
-std::string FtpSession::ErrorText(uint32_t code) const {
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    if (length == 0 || text == nullptr) return std::string();
-    std::string result(text, length);
-    LocalFree(text);
-    // The system's texts end with their own line end; the caller adds one.
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
-        result.pop_back();
-    return result;
-}
-
-// Windows paths: the text after the last backslash, or the whole path when
-// it has none. Forward slashes and drive letters are not separators here, and
-// a path ending in a backslash gives an empty name, passed on as it is.
-std::string RemoteFileName(const char* path) {
-    if (path == nullptr) return std::string();
-    const std::string whole(path);
-    const size_t separator = whole.rfind('\\');
-    return separator == std::string::npos ? whole : whole.substr(separator + 1);
-}
+std::string FtpSession::ErrorText(uint32_t code) const { return SystemErrorText(code); }
 
 }  // namespace platform

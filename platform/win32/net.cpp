@@ -15,6 +15,7 @@
 
 #include "platform/net.h"
 #include "platform/local_addresses.h"
+#include "platform/win32/system_error.h"
 
 namespace platform {
 
@@ -98,17 +99,10 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
 
 std::string SocketErrorText() {
     // Winsock's error is the thread's last error (WSAGetLastError reads it).
-    const DWORD code = GetLastError();
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string result = length != 0 && text != nullptr ? std::string(text, length) : std::string();
-    if (text != nullptr) LocalFree(text);
-    while (!result.empty() &&
-           (result.back() == '\n' || result.back() == '\r' || result.back() == ' ' || result.back() == '.'))
-        result.pop_back();
-    return result.empty() ? "system error " + std::to_string(code) : result;
+    std::string text = SystemErrorText(GetLastError());
+    // It stands inside a longer message: no full stop of its own.
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
+    return text;
 }
 
 SocketHandle UdpSocketOpen() {

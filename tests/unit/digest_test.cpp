@@ -2,6 +2,7 @@
 // `printf '<bytes>' | openssl dgst -md5` over challenge || password || type || prefix.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -25,12 +26,15 @@ struct Request {
     std::vector<uint8_t> bytes;
     size_t prefixLength;
 
+    // Sized once, then filled (growing a vector made from a short list is
+    // taken for an out-of-bounds copy by GCC 12 at -O3: -Warray-bounds).
     Request(uint8_t type, std::vector<uint8_t> prefixWithoutLengthByte) {
-        bytes = {'T', 'E', 'L', 'Q', 0x00, type, 0x00, 0x00};
-        bytes.insert(bytes.end(), prefixWithoutLengthByte.begin(), prefixWithoutLengthByte.end());
-        bytes.push_back(16);
-        prefixLength = bytes.size() - 8;
-        bytes.resize(bytes.size() + 16 + 4, 0xEE);  // digest place, then guard bytes
+        const uint8_t header[8] = {'T', 'E', 'L', 'Q', 0x00, type, 0x00, 0x00};
+        prefixLength = prefixWithoutLengthByte.size() + 1;
+        bytes.assign(sizeof header + prefixLength + 16 + 4, 0xEE);  // digest place, then guard bytes
+        auto end = std::copy(std::begin(header), std::end(header), bytes.begin());
+        end = std::copy(prefixWithoutLengthByte.begin(), prefixWithoutLengthByte.end(), end);
+        *end = 16;
     }
     uint8_t* Payload() { return bytes.data() + 8; }
     uint8_t* Out() { return Payload() + prefixLength; }
@@ -50,10 +54,13 @@ struct Request {
 
 std::vector<uint8_t> MacBytes() { return std::vector<uint8_t>(kMac, kMac + 6); }
 
+// Sized once, then filled, as Request's bytes.
 std::vector<uint8_t> NetworkPrefix(std::vector<uint8_t> gateway) {
-    std::vector<uint8_t> prefix = {0xC0, 0xA8, 0x01, 0x01, 0xFF, 0xFF, 0xFF, 0x00};
-    prefix.insert(prefix.end(), gateway.begin(), gateway.end());
-    prefix.insert(prefix.end(), kMac, kMac + 6);
+    static const uint8_t kAddressAndMask[8] = {0xC0, 0xA8, 0x01, 0x01, 0xFF, 0xFF, 0xFF, 0x00};
+    std::vector<uint8_t> prefix(sizeof kAddressAndMask + gateway.size() + sizeof kMac);
+    auto end = std::copy(std::begin(kAddressAndMask), std::end(kAddressAndMask), prefix.begin());
+    end = std::copy(gateway.begin(), gateway.end(), end);
+    std::copy(std::begin(kMac), std::end(kMac), end);
     return prefix;
 }
 

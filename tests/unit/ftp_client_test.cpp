@@ -1,6 +1,8 @@
-// The FTP client's local rules: the remote file name and the failures that
-// need no server.
+// The FTP client's local rules: the remote file name (one rule on every
+// system) and the failures that need no server.
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "platform/ftp.h"
 
@@ -10,6 +12,8 @@ TEST(RemoteFileName, TextAfterTheLastSlashOrBackslash) {
     EXPECT_EQ("fw.bin", platform::RemoteFileName("/home/me/fw.bin"));
     EXPECT_EQ("fw.bin", platform::RemoteFileName("C:\\images\\v2\\fw.bin"));
     EXPECT_EQ("fw.bin", platform::RemoteFileName("fw.bin"));
+    EXPECT_EQ("fw.bin", platform::RemoteFileName("images/fw.bin"));  // a folder on Windows too
+    EXPECT_EQ("C:fw.bin", platform::RemoteFileName("C:fw.bin"));     // a drive is no separator
     EXPECT_EQ("c.bin", platform::RemoteFileName("a\\b/c.bin"));
     EXPECT_EQ("c.bin", platform::RemoteFileName("a/b\\c.bin"));
     EXPECT_EQ("name with spaces%#?.bin", platform::RemoteFileName("./dir/name with spaces%#?.bin"));
@@ -17,6 +21,8 @@ TEST(RemoteFileName, TextAfterTheLastSlashOrBackslash) {
     EXPECT_EQ("", platform::RemoteFileName("C:\\"));
     EXPECT_EQ("", platform::RemoteFileName(""));
     EXPECT_EQ("", platform::RemoteFileName(nullptr));
+    const std::string longName(300, 'n');
+    EXPECT_EQ(longName, platform::RemoteFileName(("D:\\" + longName).c_str()));  // never cut
 }
 
 TEST(FtpSession, CallsBeforeInitializeFailWithTheSetUpCode) {

@@ -393,34 +393,24 @@ TEST_F(LogFileWin32, ADirectoryInItsPlaceIsRefused) {
     EXPECT_EQ(kInvalidFile, LogFileOpen(nullptr));
 }
 
-// ---- FTP client: the local rules
+// ---- FTP client: error texts (the remote name's rule: ftp_client_test)
 
-TEST(RemoteFileNameWin32, TextAfterTheLastBackslashOnly) {
-    EXPECT_EQ("fw.bin", RemoteFileName("C:\\images\\v2\\fw.bin"));
-    EXPECT_EQ("fw.bin", RemoteFileName("fw.bin"));
-    EXPECT_EQ("c.bin", RemoteFileName("a/b\\c.bin"));
-    EXPECT_EQ("b/c.bin", RemoteFileName("a\\b/c.bin"));  // forward slashes stay
-    EXPECT_EQ("/home/me/fw.bin", RemoteFileName("/home/me/fw.bin"));
-    EXPECT_EQ("C:fw.bin", RemoteFileName("C:fw.bin"));  // a drive is no separator
-    EXPECT_EQ("", RemoteFileName("C:\\images\\"));      // passed on empty
-    EXPECT_EQ("", RemoteFileName(""));
-    EXPECT_EQ("", RemoteFileName(nullptr));
-    const std::string longName(300, 'n');
-    EXPECT_EQ(longName, RemoteFileName(("D:\\" + longName).c_str()));  // never cut
-}
-
-TEST(FtpSessionWin32, ErrorTextsComeFromTheSystemWithoutLineEnds) {
+TEST(FtpSessionWin32, ErrorTextsComeFromTheSystemAndWinInetWithoutLineEnds) {
     FtpSession ftp;
     EXPECT_FALSE(ftp.Connect("10.0.0.1", "root", "pw"));  // before Initialize
     EXPECT_EQ(static_cast<uint32_t>(ERROR_INVALID_HANDLE), ftp.LastError());
     EXPECT_FALSE(ftp.PutFile("fw.bin", "fw.bin"));
     ASSERT_TRUE(ftp.Initialize());
-    const std::string text = ftp.ErrorText(ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(text.empty());
-    EXPECT_EQ(std::string::npos, text.find_first_of("\r\n")) << text;
-    // WinInet's own codes have no text in the system's table.
-    EXPECT_EQ("", ftp.ErrorText(12029));
-    EXPECT_EQ("", ftp.ErrorText(12014));
+    // A system code, and one of WinInet's (cannot connect), whose text only
+    // wininet.dll holds.
+    for (const uint32_t code : {static_cast<uint32_t>(ERROR_FILE_NOT_FOUND), 12029u}) {
+        const std::string text = ftp.ErrorText(code);
+        EXPECT_FALSE(text.empty()) << code;
+        EXPECT_EQ(std::string::npos, text.find_first_of("\r\n")) << code << ": " << text;
+        EXPECT_NE(0u, text.rfind("system error", 0)) << code << ": " << text;
+    }
+    // A code that neither has a text for.
+    EXPECT_EQ("system error 12999", ftp.ErrorText(12999));
 }
 
 // ---- MD5

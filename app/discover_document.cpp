@@ -1,13 +1,13 @@
 // The machine-readable forms of /discover's device list.
-#include "app/device_document.h"
+#include "app/discover_document.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include <nlohmann/json.hpp>
 
+#include "app/command_line.h"
 #include "app/csv_row.h"
-#include "app/device_result.h"
 #include "platform/ipv4_text.h"
 
 namespace kelvo {

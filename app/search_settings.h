@@ -1,5 +1,6 @@
-// What /discover's listing and the location of a target device share of a
-// search: its times, its progress line and the magics it is run for.
+// The settings of a search that /discover's table and the location of a
+// target device share: its times, its progress line and the magics it is
+// run for.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
-// One device run's outcome in the machine-readable forms.
-#include "app/device_result.h"
+// One device run's result in the machine-readable forms.
+#include "app/run_result.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include <nlohmann/json.hpp>
@@ -22,8 +21,8 @@ std::string AddressText(uint32_t ip) { return ip == 0 ? std::string() : platform
 
 }  // namespace
 
-DeviceResult MakeDeviceResult(const CommandLine& cmd, const DeviceRun& run, const Report& report) {
-    DeviceResult result;
+RunResult MakeRunResult(const CommandLine& cmd, const DeviceRun& run, const RunMessages& messages) {
+    RunResult result;
     result.command = cmd.command == CommandSet ? "set" : "upload";
     const bool answered = Known(run.device.macAddress);
     std::memcpy(result.mac, answered ? run.device.macAddress : cmd.mac, sizeof result.mac);
@@ -32,18 +31,11 @@ DeviceResult MakeDeviceResult(const CommandLine& cmd, const DeviceRun& run, cons
     else
         result.ip = run.ip;
     result.status = run.status;
-    result.message = report.Message();
+    result.message = messages.Message();
     return result;
 }
 
-std::string FormatMac(const uint8_t mac[6]) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
-                  mac[5]);
-    return text;
-}
-
-std::string ResultJsonLine(const DeviceResult& result) {
+std::string ResultJsonLine(const RunResult& result) {
     nlohmann::ordered_json line;
     line["format"] = kResultFormat;
     line["command"] = result.command;
@@ -60,7 +52,7 @@ std::string ResultCsvHeader() {
     return CsvRow({"format", "command", "mac", "ip", "status", "ok", "message"});
 }
 
-std::string ResultCsvRow(const DeviceResult& result) {
+std::string ResultCsvRow(const RunResult& result) {
     return CsvRow({kResultFormat, result.command, Known(result.mac) ? FormatMac(result.mac) : std::string(),
                    AddressText(result.ip), std::to_string(result.status),
                    result.status == kStatusOk ? "true" : "false", result.message});

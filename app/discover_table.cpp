@@ -1,15 +1,14 @@
 // /discover: one search per magic, one table of every device that answered.
-#include "app/device_listing.h"
+#include "app/discover_table.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/console.h"
-#include "app/device_document.h"
-#include "app/device_search.h"
+#include "app/discover_document.h"
 #include "app/exit_status.h"
+#include "app/search_settings.h"
 #include "platform/ipv4_text.h"
 
 namespace kelvo {
@@ -20,11 +19,9 @@ const char kTableRule[] = "-----------------+-------------------+---------------
 
 void PrintRow(const QuexDeviceInfo& device) {
     const std::string address = platform::FormatIPv4(device.ipAddress);
-    const uint8_t* m = device.macAddress;
-    char mac[18];
-    std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X:%02X:%02X", m[0], m[1], m[2], m[3], m[4], m[5]);
+    const std::string mac = FormatMac(device.macAddress);
     const std::string model(device.modelName, strnlen(device.modelName, sizeof device.modelName));
-    OutFormat(" %15s | %17s | %s\n", address.c_str(), mac, ConsoleSafe(model).c_str());
+    OutFormat(" %15s | %17s | %s\n", address.c_str(), mac.c_str(), ConsoleSafe(model).c_str());
 }
 
 // Why a search failed, as the library put it.

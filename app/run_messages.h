@@ -1,10 +1,9 @@
-// Where a device operation's messages go, and what its result text is.
+// Where the messages of a device run go, and what its result text is.
 //
-// The operations of /set and /upload print through a Report. A console
-// report shows every text the moment it comes, on the stream it belongs to:
-// byte for byte the output of a single-device run. Other renderings (the
-// machine-readable formats, a plan of many devices) route or keep the texts
-// and show the run's result their own way, from Message().
+// The operations of /set and /upload print through RunMessages. On the
+// console every text shows the moment it comes, on the stream it belongs to:
+// byte for byte the output of a single-device run. A plan's rows keep their
+// texts silent and show each run's result their own way, from Message().
 #pragma once
 
 #include <cstdint>
@@ -12,19 +11,18 @@
 
 namespace kelvo {
 
-// Where a report's texts go.
-enum class ReportSink {
-    Console,        // standard output and standard error, as a single run prints them
-    StandardError,  // everything to standard error (standard output carries a document)
-    Silent,         // nowhere; only the result text is kept
+// Where a run's texts go.
+enum class MessageRoute {
+    Console,  // standard output and standard error, as a single run prints them
+    Silent,   // nowhere; only the result text is kept
 };
 
-class Report {
+class RunMessages {
 public:
-    explicit Report(ReportSink sink = ReportSink::Console) : sink_(sink) {}
-    virtual ~Report() = default;
-    Report(const Report&) = delete;
-    Report& operator=(const Report&) = delete;
+    explicit RunMessages(MessageRoute route = MessageRoute::Console) : route_(route) {}
+    virtual ~RunMessages() = default;
+    RunMessages(const RunMessages&) = delete;
+    RunMessages& operator=(const RunMessages&) = delete;
 
     // Standard output: a progress text that a later text completes
     // ("Locate device (auto): "), or a whole line ("SUCCESS").
@@ -50,8 +48,8 @@ public:
         errorOpen_ = false;
     }
 
-    // The long pauses of a run (the reboot wait, the address wait); a
-    // rendering may show them while they last.
+    // The long pauses of a run (the reboot wait, the address wait); the
+    // console may show them while they last.
     virtual void Pause(uint32_t ms);
 
     // Asked just before a device is changed (settings, DHCP, upload): true
@@ -69,7 +67,7 @@ public:
 private:
     void Write(bool toError, const std::string& text);
 
-    ReportSink sink_;
+    MessageRoute route_;
     std::string message_;
     bool errorOpen_ = false;  // the last text was an error: ErrorMore adds to it
     bool stopped_ = false;
@@ -78,9 +76,9 @@ private:
 // A single run on the console. On a terminal's standard error its long
 // waits show a countdown, erased before the next text, so the bytes of the
 // output are the same wherever it is captured.
-class ConsoleReport : public Report {
+class ConsoleMessages : public RunMessages {
 public:
-    ConsoleReport() : Report(ReportSink::Console) {}
+    ConsoleMessages() : RunMessages(MessageRoute::Console) {}
     void Pause(uint32_t ms) override;
 };
 
