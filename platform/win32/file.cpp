@@ -40,14 +40,14 @@ bool ReadWholeFile(const char* path, std::string& contents, std::string& reason)
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        reason = SystemErrorText(GetLastError());
+        reason = SystemErrorReason(GetLastError());
         return false;
     }
     char buffer[65536];
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
-            reason = SystemErrorText(GetLastError());
+            reason = SystemErrorReason(GetLastError());
             CloseHandle(file);
             return false;
         }

@@ -99,7 +99,7 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
 
 std::string SocketErrorText() {
     // Winsock's error is the thread's last error (WSAGetLastError reads it).
-    std::string text = SystemErrorText(GetLastError());
+    std::string text = SystemErrorReason(GetLastError());
     // It stands inside a longer message: no full stop of its own.
     while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
     return text;

@@ -29,7 +29,12 @@ std::string SystemErrorText(uint32_t code) {
     // The system's texts end with their own line end; callers add theirs.
     while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
         result.pop_back();
-    return result.empty() ? "system error " + std::to_string(code) : result;
+    return result;
+}
+
+std::string SystemErrorReason(uint32_t code) {
+    std::string text = SystemErrorText(code);
+    return text.empty() ? "system error " + std::to_string(code) : text;
 }
 
 }  // namespace platform
