@@ -32,8 +32,8 @@ constexpr uint32_t kProgressRedrawMs = 1000;
 
 class Locked {
 public:
-    explicit Locked(platform::RecursiveMutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
-    ~Locked() { mutex_.Unlock(); }
+    explicit Locked(platform::RecursiveMutex& mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~Locked() { mutex_.unlock(); }
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
 

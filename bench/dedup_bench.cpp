@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "quex/context.h"
 #include "quex/device_record.h"
@@ -70,7 +71,7 @@ void BM_BurstWithLinearWalk(benchmark::State& state) {
     for (auto _ : state) {
         for (uint32_t i = 0; i < count; ++i) {
             quex::QuexDeviceRecord* record = RecordOf(handle.context, i);
-            quex::ListGuard guard(handle.context->results);
+            const std::lock_guard guard(quex::ListMutex(handle.context->results));
             if (quex::ListFindIf(handle.context->results, quex::CompareMac, record->info.macAddress) !=
                     nullptr ||
                 quex::ListAdd(handle.context->results, record) < 0)

@@ -21,7 +21,9 @@ constexpr int64_t kNeverArmDueTime = static_cast<int64_t>(0xFFFFFFFFull) * -1000
 using Waitable = intptr_t;
 constexpr Waitable kNoWaitable = -1;
 
-// Mutex that the owning thread may take again (nested Lock/Unlock pairs).
+// Mutex that the owning thread may take again (nested lock/unlock pairs).
+// Lower-case lock/unlock make it a standard lockable: hold it for a scope
+// with std::lock_guard.
 class RecursiveMutex {
 public:
     RecursiveMutex();
@@ -29,8 +31,8 @@ public:
     RecursiveMutex(const RecursiveMutex&) = delete;
     RecursiveMutex& operator=(const RecursiveMutex&) = delete;
     bool Valid() const;
-    void Lock();
-    void Unlock();
+    void lock();
+    void unlock();
 
 private:
     void* impl_;

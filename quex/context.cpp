@@ -2,6 +2,7 @@
 #include "quex/context.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "platform/ipv4_text.h"
@@ -115,7 +116,7 @@ QuexContext* LookupContext(QuexHandle handle) {
 
 void SetContextError(QuexContext* context, int32_t code, const char* message) {
     if (context == nullptr || message == nullptr || code == -1) return;
-    context->errorLock.Lock();
+    const std::lock_guard guard(context->errorLock);
     context->lastErrorCode = code;
     const size_t capacity = sizeof context->lastErrorMessage;
     size_t length = 0;
@@ -123,22 +124,18 @@ void SetContextError(QuexContext* context, int32_t code, const char* message) {
     // memmove: the message may be the context's own text.
     std::memmove(context->lastErrorMessage, message, length);
     std::memset(context->lastErrorMessage + length, 0, capacity - length);
-    context->errorLock.Unlock();
 }
 
 int32_t ContextErrorCode(QuexContext* context) {
-    context->errorLock.Lock();
-    const int32_t code = context->lastErrorCode;
-    context->errorLock.Unlock();
-    return code;
+    const std::lock_guard guard(context->errorLock);
+    return context->lastErrorCode;
 }
 
 void CopyContextErrorMessage(QuexContext* context, char* buffer, size_t size) {
     if (size == 0) return;
-    context->errorLock.Lock();
+    const std::lock_guard guard(context->errorLock);
     // NUL-padded to size; a longer message arrives cut at size - 1.
     std::strncpy(buffer, context->lastErrorMessage, size);
-    context->errorLock.Unlock();
     buffer[size - 1] = '\0';
 }
 

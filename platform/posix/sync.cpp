@@ -79,11 +79,11 @@ RecursiveMutex::~RecursiveMutex() { delete static_cast<std::recursive_mutex*>(im
 
 bool RecursiveMutex::Valid() const { return impl_ != nullptr; }
 
-void RecursiveMutex::Lock() {
+void RecursiveMutex::lock() {
     if (impl_) static_cast<std::recursive_mutex*>(impl_)->lock();
 }
 
-void RecursiveMutex::Unlock() {
+void RecursiveMutex::unlock() {
     if (impl_) static_cast<std::recursive_mutex*>(impl_)->unlock();
 }
 

@@ -51,11 +51,11 @@ RecursiveMutex::~RecursiveMutex() {
 
 bool RecursiveMutex::Valid() const { return impl_ != nullptr; }
 
-void RecursiveMutex::Lock() {
+void RecursiveMutex::lock() {
     if (impl_) EnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
 }
 
-void RecursiveMutex::Unlock() {
+void RecursiveMutex::unlock() {
     if (impl_) LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
 }
 

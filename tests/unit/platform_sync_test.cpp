@@ -120,19 +120,19 @@ TEST(ThreadTest, DestructorJoins) {
 TEST(RecursiveMutexTest, OwnerLocksTwice) {
     RecursiveMutex mutex;
     ASSERT_TRUE(mutex.Valid());
-    mutex.Lock();
-    mutex.Lock();
-    mutex.Unlock();
+    mutex.lock();
+    mutex.lock();
+    mutex.unlock();
     std::atomic<bool> got{false};
     Thread other;
     ASSERT_TRUE(other.Start([&] {
-        mutex.Lock();
+        mutex.lock();
         got = true;
-        mutex.Unlock();
+        mutex.unlock();
     }));
     SleepMs(30);
     EXPECT_FALSE(got.load());  // still held once
-    mutex.Unlock();
+    mutex.unlock();
     other.Join();
     EXPECT_TRUE(got.load());
 }

@@ -135,19 +135,19 @@ TEST(ThreadWin32, KnowsWhenItIsTheCallingThread) {
 TEST(RecursiveMutexWin32, OwnerLocksTwiceOthersWait) {
     RecursiveMutex mutex;
     ASSERT_TRUE(mutex.Valid());
-    mutex.Lock();
-    mutex.Lock();
-    mutex.Unlock();
+    mutex.lock();
+    mutex.lock();
+    mutex.unlock();
     std::atomic<bool> got{false};
     Thread other;
     ASSERT_TRUE(other.Start([&] {
-        mutex.Lock();
+        mutex.lock();
         got = true;
-        mutex.Unlock();
+        mutex.unlock();
     }));
     SleepMs(50);
     EXPECT_FALSE(got.load());  // still held once
-    mutex.Unlock();
+    mutex.unlock();
     other.Join();
     EXPECT_TRUE(got.load());
 }
