@@ -29,9 +29,9 @@ constexpr char kMulticastGroup[] = "224.0.5.128";
 constexpr uint16_t kQuexPort = 2362;
 constexpr int32_t kMulticastTtl = 64;
 constexpr uint32_t kPollMs = 200;
-constexpr int64_t kReplyTimeout = -300000000;  // 30 s in 100-ns units
-constexpr int64_t kInfoTimeout = -50000000;    // 5 s
-constexpr int64_t kDefaultQuietTime = -50000000;
+constexpr uint32_t kReplyTimeoutMs = 30000;
+constexpr uint32_t kInfoTimeoutMs = 5000;
+constexpr uint32_t kDefaultQuietMs = 5000;
 
 }  // namespace
 
@@ -60,10 +60,10 @@ QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
     context->multicastGroup = group;
     context->port = kQuexPort;
     context->requestPollMs = kPollMs;
-    context->replyTimeout = kReplyTimeout;
-    context->infoTimeout = kInfoTimeout;
+    context->replyTimeoutMs = kReplyTimeoutMs;
+    context->infoTimeoutMs = kInfoTimeoutMs;
     context->searchPollMs = kPollMs;
-    context->quietTime = kDefaultQuietTime;
+    context->quietTimeMs = kDefaultQuietMs;
     // Descriptor 0 is a real descriptor: "none" is -1.
     context->notifyWindow = QUEX_NO_WINDOW;
     context->notifyEvent = QUEX_NO_EVENT;

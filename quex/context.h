@@ -25,8 +25,8 @@ struct QuexContext {
     uint32_t multicastGroup;  // 224.0.5.128, network order
     uint16_t port;            // 2362, host order
     uint32_t requestPollMs;   // 200: poll time-out of the request loops
-    int64_t replyTimeout;     // -300000000 (30 s) in 100-ns units
-    int64_t infoTimeout;      // -50000000 (5 s)
+    uint32_t replyTimeoutMs;  // 30000: how long a configuration request waits for its reply
+    uint32_t infoTimeoutMs;   // 5000: how long a device information query waits
     // Read by QUEXStopSearch from any thread while a search runs, so atomic.
     std::atomic<int32_t> searchRunning;
     std::atomic<int32_t> searchAsync;
@@ -38,7 +38,7 @@ struct QuexContext {
     QuexEvent notifyEvent;  // the library's own reference, or QUEX_NO_EVENT
     uintptr_t notifyUserData;
     platform::Event* stopEvent;
-    int64_t quietTime;  // relative due time of searchTimer
+    uint32_t quietTimeMs;  // of a synchronous search; platform::kInfinite: searchTimer never armed
     platform::WaitableTimer* searchTimer;
     quex::GuardedList* results;         // heap QuexDeviceRecords, oldest first
     quex::ResultIndex* resultIndex;     // MACs of results; changed with it, under its lock

@@ -198,7 +198,7 @@ int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int3
     if (!ready) return kExchangeFailed;
 
     SendDiscoveryRequest(context, sockets, count, mac);
-    if (!timer.SetRelative(context->infoTimeout)) return kExchangeFailed;
+    if (!timer.Arm(context->infoTimeoutMs)) return kExchangeFailed;
 
     // Every socket is watched, however many interfaces the host has.
     const size_t watched = static_cast<size_t>(count);
@@ -250,7 +250,7 @@ int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_
     if (!timer.Valid()) return kExchangeFailed;
 
     SendToGroup(context, socket.Get(), 1, request, length);
-    if (!timer.SetRelative(context->replyTimeout)) return kExchangeFailed;
+    if (!timer.Arm(context->replyTimeoutMs)) return kExchangeFailed;
 
     for (;;) {
         bool ready[1] = {};

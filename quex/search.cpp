@@ -190,7 +190,7 @@ int32_t RunSyncSearch(QuexContext* context, uint32_t quietMs, uint32_t maxMs) {
     if (context->searchRunning) return kExchangeFailed;
     if (quietMs == 0 || maxMs == 0 || (quietMs == platform::kInfinite && maxMs == platform::kInfinite))
         return kExchangeFailed;
-    context->quietTime = static_cast<int64_t>(quietMs) * -10000;
+    context->quietTimeMs = quietMs;
     SetNotification(context, RearmQuietTimer, QUEX_NO_WINDOW, 0, QUEX_NO_EVENT, 0);
     DiscardTimerFiring(context);
     if (StartSearchWorker(context) != kExchangeOk) return kExchangeFailed;
@@ -202,8 +202,9 @@ int32_t RunSyncSearch(QuexContext* context, uint32_t quietMs, uint32_t maxMs) {
 
 void RearmQuietTimer(QuexHandle handle, uintptr_t /*userData*/) {
     QuexContext* context = LookupContext(handle);
-    if (context == nullptr || context->quietTime == kNeverArm) return;
-    context->searchTimer->SetRelative(context->quietTime);
+    if (context == nullptr) return;
+    // An infinite quiet time leaves the timer unarmed: the maximum time ends the search.
+    context->searchTimer->Arm(context->quietTimeMs);
 }
 
 int CompareMac(const void* key, const void* record) {

@@ -25,7 +25,4 @@ int CompareMac(const void* key, const void* record);
 // fast as it is read must not keep the worker from seeing a stop.
 constexpr int kMaxDrainPerCycle = 4096;
 
-// The never-arm quiet time: 0xFFFFFFFF ms times -10000.
-constexpr int64_t kNeverArm = static_cast<int64_t>(0xFFFFFFFFull) * -10000;
-
 }  // namespace quex

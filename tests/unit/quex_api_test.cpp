@@ -120,9 +120,9 @@ TEST(QuexHandleTest, FreshHandleHasDefaults) {
     EXPECT_EQ(context->port, 2362);
     EXPECT_EQ(context->requestPollMs, 200u);
     EXPECT_EQ(context->searchPollMs, 200u);
-    EXPECT_EQ(context->replyTimeout, -300000000);
-    EXPECT_EQ(context->infoTimeout, -50000000);
-    EXPECT_EQ(context->quietTime, -50000000);
+    EXPECT_EQ(context->replyTimeoutMs, 30000u);
+    EXPECT_EQ(context->infoTimeoutMs, 5000u);
+    EXPECT_EQ(context->quietTimeMs, 5000u);
     EXPECT_EQ(context->searchRunning, 0);
     EXPECT_EQ(context->searchAsync, 0);
     EXPECT_EQ(context->searchThread, nullptr);

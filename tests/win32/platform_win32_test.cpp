@@ -65,37 +65,39 @@ TEST(TimerWin32, FiresOnceAfterRelativeDueTime) {
     ASSERT_TRUE(timer.Valid());
     EXPECT_FALSE(timer.Wait(0));
     const uint64_t start = MonotonicMs();
-    ASSERT_TRUE(timer.SetRelative(-300000));  // 30 ms
+    ASSERT_TRUE(timer.Arm(30));
     EXPECT_TRUE(timer.Wait(10000));
     EXPECT_GE(MonotonicMs() - start, 20u);
-    EXPECT_FALSE(timer.Wait(0));        // consumed; no period
-    ASSERT_TRUE(timer.SetRelative(0));  // due at once
+    EXPECT_FALSE(timer.Wait(0));  // consumed; no period
+    ASSERT_TRUE(timer.Arm(0));    // due at once
     EXPECT_TRUE(timer.Wait(10000));
-    EXPECT_FALSE(timer.SetRelative(1));  // absolute times are refused
-}
-
-TEST(TimerWin32, CancelAndReArmingDropAnUnconsumedFiring) {
-    WaitableTimer timer;
-    ASSERT_TRUE(timer.SetRelative(-100000));  // 10 ms
-    SleepMs(50);
-    EXPECT_TRUE(Signalled(timer.Native()));  // the probe consumed it: fire again
-    ASSERT_TRUE(timer.SetRelative(-100000));
-    SleepMs(50);
-    timer.Cancel();
-    EXPECT_FALSE(timer.Wait(0));
-    ASSERT_TRUE(timer.SetRelative(-100000));
-    SleepMs(50);
-    ASSERT_TRUE(timer.SetRelative(-100000000));  // 10 s replaces the fired 10 ms
+    ASSERT_TRUE(timer.Arm(kInfinite - 1));  // converted to 100-ns units without overflow: far off
     EXPECT_FALSE(timer.Wait(60));
     timer.Cancel();
 }
 
-TEST(TimerWin32, NeverArmValueLeavesTheTimerAsItIs) {
+TEST(TimerWin32, CancelAndReArmingDropAnUnconsumedFiring) {
     WaitableTimer timer;
-    EXPECT_TRUE(timer.SetRelative(kNeverArmDueTime));
+    ASSERT_TRUE(timer.Arm(10));
+    SleepMs(50);
+    EXPECT_TRUE(Signalled(timer.Native()));  // the probe consumed it: fire again
+    ASSERT_TRUE(timer.Arm(10));
+    SleepMs(50);
+    timer.Cancel();
+    EXPECT_FALSE(timer.Wait(0));
+    ASSERT_TRUE(timer.Arm(10));
+    SleepMs(50);
+    ASSERT_TRUE(timer.Arm(10000));  // 10 s replaces the fired 10 ms
+    EXPECT_FALSE(timer.Wait(60));
+    timer.Cancel();
+}
+
+TEST(TimerWin32, InfiniteDueTimeLeavesTheTimerAsItIs) {
+    WaitableTimer timer;
+    EXPECT_TRUE(timer.Arm(kInfinite));
     EXPECT_FALSE(timer.Wait(50));
-    ASSERT_TRUE(timer.SetRelative(-100000));
-    EXPECT_TRUE(timer.SetRelative(kNeverArmDueTime));
+    ASSERT_TRUE(timer.Arm(10));
+    EXPECT_TRUE(timer.Arm(kInfinite));
     EXPECT_TRUE(timer.Wait(10000));
 }
 
