@@ -63,8 +63,8 @@ void BM_DecodeDiscoveryReply(benchmark::State& state) {
     const std::vector<uint8_t> datagram = TypicalReply(QUEX_MAGIC_TELQ);
     quex::QuexDeviceRecord record;
     for (auto _ : state) {
-        quex::InitDeviceRecord(handle.context, &record);
-        const int32_t accepted = quex::CheckResponse(handle.context, datagram.data(), kTypicalLength,
+        quex::InitDeviceRecord(handle.context->magic, &record);
+        const int32_t accepted = quex::CheckResponse(handle.context->magic, datagram.data(), kTypicalLength,
                                                      quex::DiscoveryResponse, quex::kBroadcastMac, &record);
         if (accepted != 0) state.SkipWithError("the typical reply was refused");
         benchmark::DoNotOptimize(record);
@@ -78,8 +78,8 @@ void BM_DecodeIntoNewRecord(benchmark::State& state) {
     Handle handle;
     const std::vector<uint8_t> datagram = TypicalReply(QUEX_MAGIC_TELQ);
     for (auto _ : state) {
-        quex::QuexDeviceRecord* record = quex::NewDeviceRecord(handle.context);
-        const int32_t accepted = quex::CheckResponse(handle.context, datagram.data(), kTypicalLength,
+        quex::QuexDeviceRecord* record = quex::NewDeviceRecord(handle.context->magic);
+        const int32_t accepted = quex::CheckResponse(handle.context->magic, datagram.data(), kTypicalLength,
                                                      quex::DiscoveryResponse, quex::kBroadcastMac, record);
         if (accepted != 0) state.SkipWithError("the typical reply was refused");
         benchmark::DoNotOptimize(record);
@@ -95,8 +95,8 @@ void BM_RefuseForeignDatagram(benchmark::State& state) {
     const std::vector<uint8_t> datagram = TypicalReply(0x58595A57u /* "XYZW" */);
     quex::QuexDeviceRecord record;
     for (auto _ : state) {
-        quex::InitDeviceRecord(handle.context, &record);
-        benchmark::DoNotOptimize(quex::CheckResponse(handle.context, datagram.data(), kTypicalLength,
+        quex::InitDeviceRecord(handle.context->magic, &record);
+        benchmark::DoNotOptimize(quex::CheckResponse(handle.context->magic, datagram.data(), kTypicalLength,
                                                      quex::DiscoveryResponse, quex::kBroadcastMac, &record));
     }
     state.SetItemsProcessed(state.iterations());
@@ -122,7 +122,7 @@ void BM_BuildSetNetworkRequestWithDigest(benchmark::State& state) {
         if (quex::ComputeRequestDigest(challenge, "Brackwater", payload, 19, request + 4, payload + 19) != 0)
             state.SkipWithError("digest refused");
         quex::WriteVersionField(payload + 35);
-        quex::WriteGuidField(handle.context, payload + 39);
+        quex::WriteGuidField(handle.context->vendorGuid, payload + 39);
         quex::WriteHeader(request, handle.context->magic, quex::SetNetworkRequest, 19 + 16 + 22);
         benchmark::DoNotOptimize(request);
         challenge[1]++;  // a fresh challenge each time, as a device offers
@@ -135,7 +135,7 @@ void BM_BuildDiscoveryRequest(benchmark::State& state) {
     Handle handle;
     uint8_t request[quex::kDiscoveryRequestSize];
     for (auto _ : state) {
-        quex::BuildDiscoveryRequest(handle.context, quex::kBroadcastMac, request);
+        quex::BuildDiscoveryRequest(quex::IdentityOf(*handle.context), quex::kBroadcastMac, request);
         benchmark::DoNotOptimize(request);
     }
     state.SetItemsProcessed(state.iterations());

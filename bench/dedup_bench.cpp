@@ -29,7 +29,7 @@ void MacOf(uint32_t i, uint8_t* mac) {
 }
 
 quex::QuexDeviceRecord* RecordOf(QuexContext* context, uint32_t i) {
-    quex::QuexDeviceRecord* record = quex::NewDeviceRecord(context);
+    quex::QuexDeviceRecord* record = quex::NewDeviceRecord(context->magic);
     MacOf(i, record->info.macAddress);
     return record;
 }

@@ -200,7 +200,7 @@ QUEX_API int32_t QUEXGetDeviceInfo(QuexHandle handle, const uint8_t* mac, QuexDe
         if (context == nullptr || mac == nullptr || info == nullptr) return QUEX_FAILED;
         ResetLastError(context);
         quex::QuexDeviceRecord record;
-        quex::InitDeviceRecord(context, &record);
+        quex::InitDeviceRecord(context->magic, &record);
         const int32_t result = quex::QueryDevice(context, mac, &record);
         if (result == quex::kExchangeOk) std::memcpy(info, &record.info, sizeof *info);
         return result;

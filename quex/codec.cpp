@@ -228,9 +228,9 @@ bool DecodeBytesField(const WireReader& field, uint8_t* bytes, uint8_t* limit) {
     return true;
 }
 
-bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_t expectedType,
+bool DecodeResponse(uint32_t magic, const uint8_t* datagram, uint16_t expectedType,
                     QuexDeviceRecord* record) {
-    if (context == nullptr || datagram == nullptr || record == nullptr) return false;
+    if (datagram == nullptr || record == nullptr) return false;
     // The whole receive buffer is the bound, whatever the header claims;
     // bytes past the received end are zeros and walk as empty fields.
     const WireReader packet(datagram, kReceiveBufferSize);
@@ -238,7 +238,7 @@ bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_
     if (!packet.FetchBe32(0, &header.magic) || !packet.FetchBe16(4, &header.type) ||
         !packet.FetchBe16(6, &header.length))
         return false;
-    if (header.magic != context->magic || header.type != expectedType) return false;
+    if (header.magic != magic || header.type != expectedType) return false;
 
     record->info.presentFields = 0;
     record->presentResults = 0;
@@ -258,14 +258,13 @@ bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_
     return allDecoded;
 }
 
-int32_t CheckResponse(const QuexContext* context, const uint8_t* datagram, int receivedLength,
-                      uint16_t expectedType, const uint8_t* targetMac, QuexDeviceRecord* record) {
-    if (context == nullptr || datagram == nullptr || targetMac == nullptr || record == nullptr)
-        return kExchangeFailed;
+int32_t CheckResponse(uint32_t magic, const uint8_t* datagram, int receivedLength, uint16_t expectedType,
+                      const uint8_t* targetMac, QuexDeviceRecord* record) {
+    if (datagram == nullptr || targetMac == nullptr || record == nullptr) return kExchangeFailed;
     // A datagram larger than the buffer is refused, not decoded from its first part.
     if (receivedLength <= 0 || static_cast<size_t>(receivedLength) > kReceiveBufferSize)
         return kExchangeFailed;
-    if (!DecodeResponse(context, datagram, expectedType, record)) return kExchangeFailed;
+    if (!DecodeResponse(magic, datagram, expectedType, record)) return kExchangeFailed;
     if ((record->info.presentFields & kPresentMac) == 0) return kExchangeFailed;
     if (std::memcmp(targetMac, kBroadcastMac, sizeof kBroadcastMac) != 0 &&
         std::memcmp(targetMac, record->info.macAddress, sizeof record->info.macAddress) != 0)
@@ -280,9 +279,8 @@ void WriteVersionField(uint8_t* buffer) {
     PutBe16(buffer + 2, 0x0200);
 }
 
-void WriteGuidField(const QuexContext* context, uint8_t* buffer) {
-    if (context == nullptr || buffer == nullptr) return;
-    const QuexGuid& guid = context->vendorGuid;
+void WriteGuidField(const QuexGuid& guid, uint8_t* buffer) {
+    if (buffer == nullptr) return;
     buffer[0] = VendorGuid;
     buffer[1] = 16;
     PutBe32(buffer + 2, guid.data1);
@@ -298,14 +296,14 @@ void WriteHeader(uint8_t* buffer, uint32_t magic, uint16_t type, uint16_t length
     PutBe16(buffer + 6, length);
 }
 
-void BuildDiscoveryRequest(const QuexContext* context, const uint8_t* targetMac, uint8_t* out36) {
+void BuildDiscoveryRequest(const WireIdentity& identity, const uint8_t* targetMac, uint8_t* out36) {
     if (out36 == nullptr) return;
     std::memset(out36, 0, kDiscoveryRequestSize);
-    if (context == nullptr || targetMac == nullptr) return;
-    WriteHeader(out36, context->magic, DiscoveryRequest, kDiscoveryRequestSize - kHeaderSize);
+    if (targetMac == nullptr) return;
+    WriteHeader(out36, identity.magic, DiscoveryRequest, kDiscoveryRequestSize - kHeaderSize);
     std::memcpy(out36 + 8, targetMac, 6);
     WriteVersionField(out36 + 14);
-    WriteGuidField(context, out36 + 18);
+    WriteGuidField(identity.vendorGuid, out36 + 18);
 }
 
 }  // namespace quex

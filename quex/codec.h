@@ -7,11 +7,19 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "quex/context.h"
 #include "quex/device_record.h"
+#include "quex/exchange_result.h"
 #include "quex/wire_reader.h"
+#include <quex/quex.h>
 
 namespace quex {
+
+// What a handle's packets carry of it: the packet magic (host order, sent
+// big-endian) and the vendor GUID. The codec needs nothing else of a handle.
+struct WireIdentity {
+    uint32_t magic;
+    QuexGuid vendorGuid;
+};
 
 struct QuexPacketHeader {
     uint32_t magic;
@@ -65,19 +73,19 @@ bool DecodeNumberField(const WireReader& field, uint32_t* number);
 bool DecodeBytesField(const WireReader& field, uint8_t* bytes, uint8_t* limit);
 
 // datagram holds kReceiveBufferSize bytes (the received ones, then zeros).
-bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_t expectedType,
-                    QuexDeviceRecord* record);
+// False for a magic other than the handle's.
+bool DecodeResponse(uint32_t magic, const uint8_t* datagram, uint16_t expectedType, QuexDeviceRecord* record);
 // The acceptance checks of ReceiveResponse on a datagram already read:
 // datagram holds kReceiveBufferSize bytes (the received ones, then zeros) and
 // receivedLength is the datagram's real length. kExchangeOk when accepted
 // (the caller then sets interfaceAddress), else kExchangeFailed.
-int32_t CheckResponse(const QuexContext* context, const uint8_t* datagram, int receivedLength,
-                      uint16_t expectedType, const uint8_t* targetMac, QuexDeviceRecord* record);
+int32_t CheckResponse(uint32_t magic, const uint8_t* datagram, int receivedLength, uint16_t expectedType,
+                      const uint8_t* targetMac, QuexDeviceRecord* record);
 
-void WriteVersionField(uint8_t* buffer);                           // 4 bytes
-void WriteGuidField(const QuexContext* context, uint8_t* buffer);  // 18 bytes
+void WriteVersionField(uint8_t* buffer);                     // 4 bytes
+void WriteGuidField(const QuexGuid& guid, uint8_t* buffer);  // 18 bytes
 void WriteHeader(uint8_t* buffer, uint32_t magic, uint16_t type, uint16_t length);
 // Builds the 36-byte discovery request.
-void BuildDiscoveryRequest(const QuexContext* context, const uint8_t* targetMac, uint8_t* out36);
+void BuildDiscoveryRequest(const WireIdentity& identity, const uint8_t* targetMac, uint8_t* out36);
 
 }  // namespace quex

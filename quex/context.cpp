@@ -9,6 +9,7 @@
 #include "platform/net.h"
 #include "platform/notify.h"
 #include "quex/challenge_memory.h"
+#include "quex/codec.h"
 #include "quex/device_record.h"
 #include "quex/guarded_list.h"
 #include "quex/result_index.h"
@@ -36,6 +37,8 @@ constexpr uint32_t kDefaultQuietMs = 5000;
 }  // namespace
 
 GuardedList* HandleRegistry() { return &gHandleRegistry; }
+
+WireIdentity IdentityOf(const QuexContext& context) { return {context.magic, context.vendorGuid}; }
 
 QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
     if (vendorGuid == nullptr) return nullptr;

@@ -6,12 +6,14 @@
 #include <cstdint>
 
 #include "platform/sync.h"
+#include "quex/exchange_result.h"
 #include "quex/guarded_list.h"
 #include <quex/quex.h>
 
 namespace quex {
 struct ChallengeMemory;
 struct ResultIndex;
+struct WireIdentity;
 }  // namespace quex
 
 struct QuexContext {
@@ -47,14 +49,6 @@ struct QuexContext {
 
 namespace quex {
 
-// What an exchange with a device, or a step of one, comes to. A
-// configuration request may also return the device's own result code (1..255).
-enum ExchangeResult : int32_t {
-    kExchangeOk = QUEX_OK,
-    kExchangeFailed = QUEX_FAILED,       // bad argument, no socket, no timer, a failed wait
-    kExchangeTimedOut = QUEX_TIMED_OUT,  // also the last error code of a time-out
-};
-
 extern const char kMessageSucceeded[];           // "Operation succeeded"
 extern const char kMessageTimedOut[];            // "Operation timed out"
 extern const char kMessageChallengeWithdrawn[];  // "Device withdrew its challenge; request not sent"
@@ -64,6 +58,8 @@ QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid);
 // (a holder that releases one itself sets the field to QUEX_NO_WINDOW /
 // QUEX_NO_EVENT). Does not stop the search worker: stop it first.
 void DestroyContext(QuexContext* context);
+// What the codec writes for this handle: its magic and vendor GUID.
+WireIdentity IdentityOf(const QuexContext& context);
 // The process-wide registry of open contexts (items: QuexContext*).
 GuardedList* HandleRegistry();
 // The handle's context while the registry holds it, else nullptr.

@@ -125,7 +125,7 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
                                  request + 4, authentication);
         if (digested != 0) return digested;
         WriteVersionField(authentication + kDigestSize);
-        WriteGuidField(context, authentication + kDigestSize + 4);
+        WriteGuidField(context->vendorGuid, authentication + kDigestSize + 4);
         payloadLength = shape.bodyLength + 1 + kDigestSize + kTrailerSize;
     } else {
         // The length byte cannot carry more; a cut password would be wrong.
@@ -137,7 +137,7 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
     WriteHeader(request, context->magic, shape.requestType, static_cast<uint16_t>(payloadLength));
 
     QuexDeviceRecord record;
-    if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
+    if (!InitDeviceRecord(context->magic, &record)) return kExchangeFailed;
     const int32_t exchanged =
         ExchangeOnInterface(context, static_cast<uint32_t>(interfaceAddress), shape.replyType, mac, request,
                             kHeaderSize + payloadLength, &record);
@@ -166,7 +166,7 @@ void AwaitOtherAnswers(QuexContext* context, const SocketHandle* sockets, size_t
                        const uint8_t* mac, uint32_t settleMs, bool* ready) {
     const std::unique_ptr<bool[]> answered(new (std::nothrow) bool[count]());
     QuexDeviceRecord other;
-    if (!answered || !InitDeviceRecord(context, &other)) return;
+    if (!answered || !InitDeviceRecord(context->magic, &other)) return;
     answered[first] = true;
     size_t left = count - 1;
     const uint64_t deadline = platform::MonotonicMs() + settleMs;
@@ -177,7 +177,7 @@ void AwaitOtherAnswers(QuexContext* context, const SocketHandle* sockets, size_t
         for (size_t i = 0; i < count; ++i) {
             if (!ready[i]) continue;
             // Read whatever came, so that a socket already answered does not keep the wait busy.
-            ResetDeviceRecord(context, &other);
+            InitDeviceRecord(context->magic, &other);
             if (ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, &other) == kExchangeOk &&
                 !answered[i]) {
                 answered[i] = true;
@@ -207,7 +207,7 @@ int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int3
         if (readyCount < 0) return kExchangeFailed;
         for (size_t i = 0; readyCount > 0 && i < watched; ++i) {
             if (!ready[i]) continue;
-            ResetDeviceRecord(context, record);
+            InitDeviceRecord(context->magic, record);
             if (ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, record) == kExchangeOk) {
                 RememberChallenge(context, *record);
                 if (settleMs > 0 && watched > 1)
@@ -256,7 +256,7 @@ int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_
         bool ready[1] = {};
         const int readyCount = platform::WaitReadable(socket.Get(), 1, context->requestPollMs, ready);
         if (readyCount < 0) return kExchangeFailed;
-        ResetDeviceRecord(context, record);
+        InitDeviceRecord(context->magic, record);
         if (readyCount > 0 && ready[0] &&
             ReceiveResponse(context, *socket.Get(), replyType, mac, record) == kExchangeOk)
             return kExchangeOk;
@@ -275,7 +275,7 @@ int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac) {
     if (count == 1) return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ListGetAt(addresses.Get(), 0)));
 
     QuexDeviceRecord record;
-    if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
+    if (!InitDeviceRecord(context->magic, &record)) return kExchangeFailed;
     InterfaceSockets sockets(context);
     if (sockets.Count() <= 0) return kExchangeFailed;
     if (AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, &record, kOtherAnswersMs) !=
@@ -290,7 +290,7 @@ int32_t FetchChallenge(QuexContext* context, uint32_t localAddress, const uint8_
         return kExchangeFailed;
 
     QuexDeviceRecord record;
-    if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
+    if (!InitDeviceRecord(context->magic, &record)) return kExchangeFailed;
     if (QueryDeviceThrough(context, localAddress, mac, &record) != kExchangeOk) return kExchangeFailed;
     if ((record.info.presentFields & kPresentChallenge) != 0 &&
         record.info.challengeLength == sizeof record.info.challenge) {

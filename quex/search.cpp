@@ -59,7 +59,7 @@ void Notify(QuexContext* context) {
 // allocated.
 bool DrainSocket(QuexContext* context, SocketHandle socket) {
     for (int read = 0; read < kMaxDrainPerCycle; ++read) {
-        QuexDeviceRecord* record = NewDeviceRecord(context);
+        QuexDeviceRecord* record = NewDeviceRecord(context->magic);
         if (record == nullptr) return false;
         if (ReceiveResponse(context, socket, DiscoveryResponse, kBroadcastMac, record) != 0) {
             DeleteDeviceRecord(record);

@@ -118,7 +118,7 @@ int32_t SendDiscoveryRequest(const QuexContext* context, const SocketHandle* soc
                              const uint8_t* targetMac) {
     if (context == nullptr || targetMac == nullptr) return kExchangeFailed;
     uint8_t request[kDiscoveryRequestSize];
-    BuildDiscoveryRequest(context, targetMac, request);
+    BuildDiscoveryRequest(IdentityOf(*context), targetMac, request);
     return SendToGroup(context, sockets, count, request, sizeof request);
 }
 
@@ -127,7 +127,7 @@ int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_
     if (context == nullptr || targetMac == nullptr || record == nullptr) return kExchangeFailed;
     uint8_t buffer[kReceiveBufferSize] = {};
     const int received = platform::SocketReceive(socket, buffer, sizeof buffer);
-    if (CheckResponse(context, buffer, received, expectedType, targetMac, record) != kExchangeOk)
+    if (CheckResponse(context->magic, buffer, received, expectedType, targetMac, record) != kExchangeOk)
         return kExchangeFailed;
     uint32_t local = 0;
     if (!platform::SocketLocalAddress(socket, &local)) return kExchangeFailed;

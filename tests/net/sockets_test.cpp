@@ -240,7 +240,7 @@ TEST_F(Sockets, DatagramOnEverySocketReachesTheGroup) {
     ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, &sockets));
     EXPECT_EQ(0, quex::SendDiscoveryRequest(&context, sockets, 2, quex::kBroadcastMac));
     uint8_t expected[36];
-    quex::BuildDiscoveryRequest(&context, quex::kBroadcastMac, expected);
+    quex::BuildDiscoveryRequest(quex::IdentityOf(context), quex::kBroadcastMac, expected);
 
     std::set<std::pair<uint32_t, uint16_t>> senders;
     for (int i = 0; i < 2; ++i) {
@@ -284,7 +284,7 @@ TEST_F(Sockets, ReceiveRefuses1457BytesAndReads1456) {
     ASSERT_GE(socket, 0);
     const int sender = Sender();
     quex::QuexDeviceRecord record;
-    ASSERT_TRUE(quex::InitDeviceRecord(&context, &record));
+    ASSERT_TRUE(quex::InitDeviceRecord(context.magic, &record));
 
     // Nothing waiting: refused at once.
     EXPECT_EQ(-1, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
@@ -296,7 +296,7 @@ TEST_F(Sockets, ReceiveRefuses1457BytesAndReads1456) {
 
     SendTo(sender, socket, ReplyOfSize(1456));
     ASSERT_TRUE(WaitFor(socket, 3000));
-    quex::ResetDeviceRecord(&context, &record);
+    quex::InitDeviceRecord(context.magic, &record);
     ASSERT_EQ(0, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
     EXPECT_EQ(Ip("10.77.0.1"), record.info.interfaceAddress);
     EXPECT_EQ(0, std::memcmp(kMac, record.info.macAddress, 6));
@@ -307,7 +307,7 @@ TEST_F(Sockets, ReceiveRefuses1457BytesAndReads1456) {
     EXPECT_EQ(-1, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
     SendTo(sender, socket, ReplyOfSize(60, kOtherMac));
     ASSERT_TRUE(WaitFor(socket, 3000));
-    quex::ResetDeviceRecord(&context, &record);
+    quex::InitDeviceRecord(context.magic, &record);
     EXPECT_EQ(0,
               quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, quex::kBroadcastMac, &record));
     EXPECT_EQ(0, std::memcmp(kOtherMac, record.info.macAddress, 6));
@@ -351,7 +351,7 @@ TEST_F(Sockets, WaitWorksForDescriptorsAbove1024) {
     EXPECT_FALSE(ready[0]);
     EXPECT_TRUE(ready[1]);
     quex::QuexDeviceRecord record;
-    ASSERT_TRUE(quex::InitDeviceRecord(&context, &record));
+    ASSERT_TRUE(quex::InitDeviceRecord(context.magic, &record));
     EXPECT_EQ(0, quex::ReceiveResponse(&context, high, quex::DiscoveryResponse, kMac, &record));
     EXPECT_EQ(Ip("10.77.0.1"), record.info.interfaceAddress);
 

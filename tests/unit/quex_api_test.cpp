@@ -326,7 +326,7 @@ protected:
     // Stands in for the search worker: records as it would leave them.
     void AddRecords(int count) {
         for (int i = 0; i < count; ++i) {
-            QuexDeviceRecord* record = NewDeviceRecord(context_);
+            QuexDeviceRecord* record = NewDeviceRecord(context_->magic);
             ASSERT_NE(record, nullptr);
             std::memcpy(record->info.macAddress, kMac, 6);
             record->info.macAddress[5] = static_cast<uint8_t>(next_);
