@@ -19,14 +19,6 @@ namespace quex {
 namespace {
 
 constexpr size_t kMacSize = 6;
-constexpr size_t kDigestSize = 16;
-constexpr size_t kTrailerSize = 4 + 18;  // field 20, then field 21
-constexpr size_t kMaxPlainPassword = 255;
-// Largest fixed body (set network: address, mask, gateway, MAC) plus the
-// length byte and the longer of the two authentication forms.
-constexpr size_t kMaxBodySize = 18;
-constexpr size_t kMaxRequestSize = kHeaderSize + kMaxBodySize + 1 + kMaxPlainPassword;
-static_assert(kDigestSize + kTrailerSize <= kMaxPlainPassword, "digest form fits the buffer");
 
 // The sockets of OpenAllInterfaceSockets, closed with the scope.
 class InterfaceSockets {
@@ -82,28 +74,15 @@ int32_t TimedOut(QuexContext* context) {
     return kExchangeTimedOut;
 }
 
-// The request types and the part of the body that precedes the
-// authentication block (the target MAC is its last six bytes).
-struct RequestShape {
-    uint16_t requestType;
-    uint16_t replyType;
-    uint8_t body[kMaxBodySize];
-    size_t bodyLength;
-};
-
-int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const char* password,
-                                const RequestShape& shape) {
-    if (context == nullptr || mac == nullptr || password == nullptr) return kExchangeFailed;
+// Finds the device's interface, asks for its challenge there, builds the
+// request in digest or plain form and exchanges it for the device's reply.
+int32_t RunConfigurationRequest(QuexContext* context, const char* password,
+                                const ConfigurationRequest& request) {
+    if (context == nullptr || password == nullptr) return kExchangeFailed;
+    const uint8_t* mac = request.mac;
 
     const int64_t interfaceAddress = FindDeviceInterface(context, mac);
     if (interfaceAddress < 0) return kExchangeFailed;
-
-    uint8_t request[kMaxRequestSize] = {};
-    WriteHeader(request, context->magic, shape.requestType, 0);
-    uint8_t* payload = request + kHeaderSize;
-    std::memcpy(payload, shape.body, shape.bodyLength);
-    uint8_t* lengthByte = payload + shape.bodyLength;
-    uint8_t* authentication = lengthByte + 1;
 
     // A fresh query for every request: the challenge is always the latest.
     uint8_t challenge[kChallengeBlockSize] = {};
@@ -116,31 +95,24 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
         return kExchangeFailed;
     }
 
-    size_t payloadLength = 0;
-    const size_t passwordLength = std::strlen(password);
+    uint8_t datagram[kMaxRequestSize];
+    size_t length = 0;
     if (challenge[0] == 14) {
-        *lengthByte = static_cast<uint8_t>(kDigestSize);
-        const int32_t digested =
-            ComputeRequestDigest(challenge, password, payload, static_cast<int16_t>(shape.bodyLength + 1),
-                                 request + 4, authentication);
-        if (digested != 0) return digested;
-        WriteVersionField(authentication + kDigestSize);
-        WriteGuidField(context->vendorGuid, authentication + kDigestSize + 4);
-        payloadLength = shape.bodyLength + 1 + kDigestSize + kTrailerSize;
+        const RequestSigner sign = [&](const uint8_t* typeField, const uint8_t* prefix, size_t prefixLength,
+                                       uint8_t* digest) {
+            return ComputeRequestDigest(challenge, password, prefix, static_cast<int16_t>(prefixLength),
+                                        typeField, digest) == kExchangeOk;
+        };
+        length = BuildSignedRequest(IdentityOf(*context), request, sign, datagram, sizeof datagram);
     } else {
-        // The length byte cannot carry more; a cut password would be wrong.
-        if (passwordLength > kMaxPlainPassword) return kExchangeFailed;
-        *lengthByte = static_cast<uint8_t>(passwordLength);
-        std::memcpy(authentication, password, passwordLength);
-        payloadLength = shape.bodyLength + 1 + passwordLength;
+        length = BuildPlainRequest(IdentityOf(*context), request, password, datagram, sizeof datagram);
     }
-    WriteHeader(request, context->magic, shape.requestType, static_cast<uint16_t>(payloadLength));
+    if (length == 0) return kExchangeFailed;
 
     QuexDeviceRecord record;
     if (!InitDeviceRecord(context->magic, &record)) return kExchangeFailed;
-    const int32_t exchanged =
-        ExchangeOnInterface(context, static_cast<uint32_t>(interfaceAddress), shape.replyType, mac, request,
-                            kHeaderSize + payloadLength, &record);
+    const int32_t exchanged = ExchangeOnInterface(context, static_cast<uint32_t>(interfaceAddress),
+                                                  ReplyTypeOf(request.type), mac, datagram, length, &record);
     if (exchanged != kExchangeOk) return exchanged;
 
     const bool hasError = (record.presentResults & kPresentErrorCode) != 0;
@@ -302,29 +274,25 @@ int32_t FetchChallenge(QuexContext* context, uint32_t localAddress, const uint8_
 
 int32_t RebootDevice(QuexContext* context, const uint8_t* mac, const char* password) {
     if (mac == nullptr) return kExchangeFailed;
-    RequestShape shape{RebootRequest, RebootResponse, {}, kMacSize};
-    std::memcpy(shape.body, mac, kMacSize);
-    return RunConfigurationRequest(context, mac, password, shape);
+    ConfigurationRequest request{RebootRequest, {}, 0, 0, 0, 0};
+    std::memcpy(request.mac, mac, kMacSize);
+    return RunConfigurationRequest(context, password, request);
 }
 
 int32_t SetDeviceNetwork(QuexContext* context, const uint8_t* mac, uint32_t ipAddress, uint32_t subnetMask,
                          uint32_t gateway, const char* password) {
     if (mac == nullptr) return kExchangeFailed;
-    // The three addresses are already in network order: copied as they are.
-    RequestShape shape{SetNetworkRequest, SetNetworkResponse, {}, 12 + kMacSize};
-    std::memcpy(shape.body, &ipAddress, 4);
-    std::memcpy(shape.body + 4, &subnetMask, 4);
-    std::memcpy(shape.body + 8, &gateway, 4);
-    std::memcpy(shape.body + 12, mac, kMacSize);
-    return RunConfigurationRequest(context, mac, password, shape);
+    ConfigurationRequest request{SetNetworkRequest, {}, ipAddress, subnetMask, gateway, 0};
+    std::memcpy(request.mac, mac, kMacSize);
+    return RunConfigurationRequest(context, password, request);
 }
 
 int32_t SetDeviceDhcp(QuexContext* context, const uint8_t* mac, int32_t dhcp, const char* password) {
     if (mac == nullptr) return kExchangeFailed;
-    RequestShape shape{SetDhcpRequest, SetDhcpResponse, {}, 1 + kMacSize};
-    shape.body[0] = static_cast<uint8_t>(dhcp & 0xFF);
-    std::memcpy(shape.body + 1, mac, kMacSize);
-    return RunConfigurationRequest(context, mac, password, shape);
+    // Its low byte is what the request carries.
+    ConfigurationRequest request{SetDhcpRequest, {}, 0, 0, 0, static_cast<uint8_t>(dhcp & 0xFF)};
+    std::memcpy(request.mac, mac, kMacSize);
+    return RunConfigurationRequest(context, password, request);
 }
 
 }  // namespace quex

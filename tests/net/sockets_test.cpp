@@ -61,8 +61,16 @@ uint32_t LocalAddress(int fd) {
 // A reply of exactly `size` bytes: header, the MAC field, unrecognised filler.
 Bytes ReplyOfSize(size_t size, const uint8_t* mac = kMac) {
     Bytes datagram(size, 0);
-    quex::WriteHeader(datagram.data(), QUEX_MAGIC_TELQ, quex::DiscoveryResponse,
-                      static_cast<uint16_t>(size - quex::kHeaderSize));
+    const size_t payload = size - quex::kHeaderSize;
+    const uint8_t header[8] = {'T',
+                               'E',
+                               'L',
+                               'Q',
+                               0,
+                               quex::DiscoveryResponse,
+                               static_cast<uint8_t>(payload >> 8),
+                               static_cast<uint8_t>(payload)};
+    std::memcpy(datagram.data(), header, sizeof header);
     size_t at = quex::kHeaderSize;
     datagram[at++] = quex::MacAddress;
     datagram[at++] = 6;

@@ -22,6 +22,15 @@ const uint8_t kOtherMac[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x75};
 // The handle's magic the replies are decoded with.
 constexpr uint32_t kMagic = QUEX_MAGIC_TELQ;
 
+// An 8-byte header, big-endian, written here rather than by the library.
+void PutHeader(uint8_t* out, uint32_t magic, uint16_t type, uint16_t length) {
+    const uint8_t header[8] = {static_cast<uint8_t>(magic >> 24), static_cast<uint8_t>(magic >> 16),
+                               static_cast<uint8_t>(magic >> 8),  static_cast<uint8_t>(magic),
+                               static_cast<uint8_t>(type >> 8),   static_cast<uint8_t>(type),
+                               static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    std::memcpy(out, header, sizeof header);
+}
+
 // A reply under construction: header then fields; Buffer() lays it into a
 // cleared 1456-byte receive buffer.
 struct Reply {
@@ -40,7 +49,7 @@ struct Reply {
     Bytes Buffer(long claimedLength = -1) const {
         Bytes buffer(quex::kReceiveBufferSize, 0);
         const uint16_t length = static_cast<uint16_t>(claimedLength < 0 ? payload.size() : claimedLength);
-        quex::WriteHeader(buffer.data(), magic, type, length);
+        PutHeader(buffer.data(), magic, type, length);
         const size_t room = buffer.size() - quex::kHeaderSize;
         if (!payload.empty())
             std::memcpy(buffer.data() + quex::kHeaderSize, payload.data(), std::min(room, payload.size()));
@@ -91,6 +100,96 @@ TEST(DiscoveryRequest, TelqWithToolGuidForOneDevice) {
                                   0x40, 0x74, 0x14, 0x02, 0x02, 0x00, 0x15, 0x10, 0xD4, 0xA1, 0x7F, 0x3B,
                                   0x2E, 0x8C, 0x4B, 0x61, 0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4};
     EXPECT_EQ(Bytes(expected, expected + 36), Bytes(out, out + 36));
+}
+
+// --- configuration requests -----------------------------------------------
+
+const quex::WireIdentity kTelqIdentity{QUEX_MAGIC_TELQ, kToolGuid};
+const Bytes kMacBytes(kMac, kMac + 6);
+
+quex::ConfigurationRequest Request(uint16_t type) {
+    quex::ConfigurationRequest request{type, {}, 0, 0, 0, 0};
+    std::memcpy(request.mac, kMac, 6);
+    return request;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes Plain(const quex::ConfigurationRequest& request, const char* password, size_t capacity = 300) {
+    Bytes out(capacity + 4, 0xEE);
+    const size_t length = quex::BuildPlainRequest(kTelqIdentity, request, password, out.data(), capacity);
+    for (size_t i = capacity; i < out.size(); ++i)
+        EXPECT_EQ(0xEE, out[i]) << "written past the room at " << i;
+    return Bytes(out.begin(), out.begin() + static_cast<long>(length));
+}
+
+TEST(ConfigurationRequest, PlainFormOfEachRequestByteForByte) {
+    EXPECT_EQ(
+        Plain(Request(quex::RebootRequest), "abcd"),
+        Concat({{0x54, 0x45, 0x4C, 0x51, 0x00, 0x05, 0x00, 0x0B}, kMacBytes, {0x04, 'a', 'b', 'c', 'd'}}));
+
+    quex::ConfigurationRequest network = Request(quex::SetNetworkRequest);
+    const uint8_t ip[4] = {192, 168, 1, 80}, mask[4] = {255, 255, 255, 0}, gateway[4] = {192, 168, 1, 1};
+    std::memcpy(&network.ipAddress, ip, 4);  // network order, as the caller gives it
+    std::memcpy(&network.subnetMask, mask, 4);
+    std::memcpy(&network.gateway, gateway, 4);
+    EXPECT_EQ(Plain(network, "pw"), Concat({{0x54, 0x45, 0x4C, 0x51, 0x00, 0x03, 0x00, 0x15},
+                                            {192, 168, 1, 80, 255, 255, 255, 0, 192, 168, 1, 1},
+                                            kMacBytes,
+                                            {0x02, 'p', 'w'}}));
+
+    quex::ConfigurationRequest dhcp = Request(quex::SetDhcpRequest);
+    dhcp.dhcp = 1;
+    EXPECT_EQ(Plain(dhcp, ""),
+              Concat({{0x54, 0x45, 0x4C, 0x51, 0x00, 0x07, 0x00, 0x08, 0x01}, kMacBytes, {0x00}}));
+    EXPECT_EQ(quex::SetDhcpResponse, quex::ReplyTypeOf(quex::SetDhcpRequest));
+}
+
+TEST(ConfigurationRequest, PlainFormRefusesWhatItCannotCarry) {
+    const quex::ConfigurationRequest network = Request(quex::SetNetworkRequest);
+    const std::string longest(255, 'p');
+    EXPECT_EQ(quex::kMaxRequestSize, Plain(network, longest.c_str()).size());
+    EXPECT_TRUE(Plain(network, (longest + "p").c_str()).empty());  // the length byte holds no more
+    EXPECT_TRUE(Plain(network, "pw", 28).empty());                 // one byte short of the room it needs
+    EXPECT_TRUE(Plain(network, nullptr).empty());
+    EXPECT_TRUE(Plain(Request(quex::DiscoveryRequest), "pw").empty());
+}
+
+TEST(ConfigurationRequest, DigestFormSignsTypeAndPrefixThenCarriesTheTrailer) {
+    quex::ConfigurationRequest dhcp = Request(quex::SetDhcpRequest);
+    dhcp.dhcp = 1;
+    Bytes typeField, prefix;
+    const quex::RequestSigner sign = [&](const uint8_t* type, const uint8_t* start, size_t length,
+                                         uint8_t* digest) {
+        typeField.assign(type, type + 2);
+        prefix.assign(start, start + length);
+        for (uint8_t i = 0; i < 16; ++i) digest[i] = static_cast<uint8_t>(0xA0 + i);
+        return true;
+    };
+    uint8_t out[quex::kMaxRequestSize];
+    const size_t length = quex::BuildSignedRequest(kTelqIdentity, dhcp, sign, out, sizeof out);
+    EXPECT_EQ(Bytes({0x00, 0x07}), typeField);
+    EXPECT_EQ(Concat({{0x01}, kMacBytes, {0x10}}), prefix);  // through the length byte 16
+    Bytes digest;
+    for (uint8_t i = 0; i < 16; ++i) digest.push_back(static_cast<uint8_t>(0xA0 + i));
+    EXPECT_EQ(Bytes(out, out + length),
+              Concat({{0x54, 0x45, 0x4C, 0x51, 0x00, 0x07, 0x00, 0x2E, 0x01},
+                      kMacBytes,
+                      {0x10},
+                      digest,
+                      {0x14, 0x02, 0x02, 0x00, 0x15, 0x10, 0xD4, 0xA1, 0x7F, 0x3B, 0x2E,
+                       0x8C, 0x4B, 0x61, 0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4}}));
+
+    const quex::RequestSigner refuses = [](const uint8_t*, const uint8_t*, size_t, uint8_t*) {
+        return false;
+    };
+    EXPECT_EQ(0u, quex::BuildSignedRequest(kTelqIdentity, dhcp, refuses, out, sizeof out));
+    EXPECT_EQ(0u, quex::BuildSignedRequest(kTelqIdentity, dhcp, nullptr, out, sizeof out));
+    EXPECT_EQ(0u, quex::BuildSignedRequest(kTelqIdentity, dhcp, sign, out, 45));  // 46 needed
 }
 
 // --- whole replies ------------------------------------------------------
