@@ -23,8 +23,15 @@ constexpr SocketHandle kInvalidSocket = -1;
 bool NetStartup();
 void NetCleanup();
 
-// The host's IPv4 addresses for multicast: see the implementation for the rule.
-bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses);
+// One local IPv4 address and the interface that holds it.
+struct LocalInterface {
+    uint32_t address;  // network order
+    std::string name;  // as users see it, in UTF-8: "eth0", or on Windows the adapter's "Ethernet 2"
+};
+
+// The host's IPv4 interfaces for multicast, one entry per address, in a
+// stable order: see the implementation for the rule.
+bool ListLocalInterfaces(std::vector<LocalInterface>* interfaces);
 // The system's text for the error of the last failed call of this header on
 // this thread ("Too many open files"); read it before any other call.
 std::string SocketErrorText();

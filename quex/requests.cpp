@@ -12,7 +12,6 @@
 #include "quex/challenge_memory.h"
 #include "quex/codec.h"
 #include "quex/digest.h"
-#include "quex/guarded_list.h"
 #include "quex/sockets.h"
 
 namespace quex {
@@ -20,10 +19,11 @@ namespace {
 
 constexpr size_t kMacSize = 6;
 
-// The sockets of OpenAllInterfaceSockets, closed with the scope.
+// One socket per listed interface (OpenAllInterfaceSockets), closed with the scope.
 class InterfaceSockets {
 public:
-    explicit InterfaceSockets(QuexContext* context) : count_(OpenAllInterfaceSockets(context, &sockets_)) {}
+    InterfaceSockets(QuexContext* context, const LocalInterfaces& interfaces)
+        : count_(OpenAllInterfaceSockets(context, interfaces, &sockets_)) {}
     ~InterfaceSockets() {
         if (count_ > 0) CloseInterfaceSockets(sockets_, count_);
     }
@@ -52,19 +52,6 @@ public:
 
 private:
     SocketHandle socket_;
-};
-
-// An address list destroyed with the scope.
-class AddressList {
-public:
-    AddressList() : list_(ListCreate()) {}
-    ~AddressList() { ListDestroy(list_); }
-    AddressList(const AddressList&) = delete;
-    AddressList& operator=(const AddressList&) = delete;
-    GuardedList* Get() const { return list_; }
-
-private:
-    GuardedList* list_;
 };
 
 bool IsWildcard(const uint8_t* mac) { return std::memcmp(mac, kBroadcastMac, kMacSize) == 0; }
@@ -197,7 +184,9 @@ int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int3
 
 int32_t QueryDevice(QuexContext* context, const uint8_t* mac, QuexDeviceRecord* record) {
     if (context == nullptr || mac == nullptr || IsWildcard(mac) || record == nullptr) return kExchangeFailed;
-    InterfaceSockets sockets(context);
+    LocalInterfaces interfaces;
+    if (!EnumerateLocalInterfaces(&interfaces, context)) return kExchangeFailed;
+    InterfaceSockets sockets(context, interfaces);
     if (sockets.Count() <= 0) return kExchangeFailed;
     return AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, record);
 }
@@ -240,15 +229,14 @@ int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_
 int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac) {
     if (context == nullptr || mac == nullptr || IsWildcard(mac)) return kExchangeFailed;
 
-    AddressList addresses;
-    if (addresses.Get() == nullptr) return kExchangeFailed;
-    const int32_t count = EnumerateLocalAddresses(addresses.Get(), context);
-    if (count <= 0) return kExchangeFailed;
-    if (count == 1) return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ListGetAt(addresses.Get(), 0)));
+    // Listed once: the count decides, and the same list gives the sockets.
+    LocalInterfaces interfaces;
+    if (!EnumerateLocalInterfaces(&interfaces, context)) return kExchangeFailed;
+    if (interfaces.size() == 1) return interfaces[0].address;
 
     QuexDeviceRecord record;
     if (!InitDeviceRecord(context->magic, &record)) return kExchangeFailed;
-    InterfaceSockets sockets(context);
+    InterfaceSockets sockets(context, interfaces);
     if (sockets.Count() <= 0) return kExchangeFailed;
     if (AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, &record, kOtherAnswersMs) !=
         kExchangeOk)

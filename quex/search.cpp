@@ -109,8 +109,11 @@ int32_t StartSearchWorker(QuexContext* context) {
     // A target that could not be retained would make a search nobody hears of.
     if (!HasNotificationTarget(context)) return kExchangeFailed;
     ClearResults(context);  // the records of an earlier search are dropped now
+    LocalInterfaces interfaces;
     SocketHandle* sockets = nullptr;
-    const int32_t count = OpenAllInterfaceSockets(context, &sockets);
+    const int32_t count = EnumerateLocalInterfaces(&interfaces, context)
+                              ? OpenAllInterfaceSockets(context, interfaces, &sockets)
+                              : 0;
     bool* ready = count > 0 ? new (std::nothrow) bool[static_cast<size_t>(count)]() : nullptr;
     if (ready == nullptr) {
         if (count > 0) CloseInterfaceSockets(sockets, count);

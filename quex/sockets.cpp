@@ -4,7 +4,6 @@
 
 #include <new>
 #include <string>
-#include <vector>
 
 #include "platform/ipv4_text.h"
 #include "quex/codec.h"
@@ -13,15 +12,6 @@
 namespace quex {
 
 namespace {
-
-void* AddressItem(uint32_t address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); }
-uint32_t ItemAddress(const void* item) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(item)); }
-
-// Owns an address list for one operation.
-struct ListOwner {
-    GuardedList* list;
-    ~ListOwner() { ListDestroy(list); }
-};
 
 void NetworkError(QuexContext* context, const std::string& reason) {
     SetContextError(context, QUEX_ERROR_NETWORK, reason.c_str());
@@ -34,20 +24,15 @@ void SocketError(QuexContext* context, uint32_t localAddress, const std::string&
 
 }  // namespace
 
-int32_t EnumerateLocalAddresses(GuardedList* addresses, QuexContext* context) {
-    if (addresses == nullptr) return 0;
-    ListClear(addresses);
-    std::vector<uint32_t> found;
-    if (!platform::ListLocalIPv4Addresses(&found)) {
+bool EnumerateLocalInterfaces(LocalInterfaces* interfaces, QuexContext* context) {
+    if (interfaces == nullptr) return false;
+    if (!platform::ListLocalInterfaces(interfaces)) {
         NetworkError(context, "Cannot list the local IPv4 addresses: " + platform::SocketErrorText());
-        return 0;
+        return false;
     }
-    // The platform list has no duplicates already; ListAdd refuses them too.
-    for (uint32_t address : found) ListAdd(addresses, AddressItem(address));
-    const int32_t count = ListCount(addresses);
-    if (count > 0) return count;
+    if (!interfaces->empty()) return true;
     NetworkError(context, "No usable IPv4 interface");
-    return 0;
+    return false;
 }
 
 SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress) {
@@ -73,16 +58,14 @@ SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress) {
     return socket;
 }
 
-int32_t OpenAllInterfaceSockets(QuexContext* context, SocketHandle** sockets) {
-    if (context == nullptr || sockets == nullptr) return 0;
-    ListOwner addresses{ListCreate()};
-    if (addresses.list == nullptr) return 0;
-    const int32_t count = EnumerateLocalAddresses(addresses.list, context);
-    if (count <= 0) return 0;
-    SocketHandle* opened = new (std::nothrow) SocketHandle[count];
+int32_t OpenAllInterfaceSockets(QuexContext* context, const LocalInterfaces& interfaces,
+                                SocketHandle** sockets) {
+    if (context == nullptr || sockets == nullptr || interfaces.empty()) return 0;
+    const int32_t count = static_cast<int32_t>(interfaces.size());
+    SocketHandle* opened = new (std::nothrow) SocketHandle[interfaces.size()];
     if (opened == nullptr) return 0;
     for (int32_t i = 0; i < count; ++i) {
-        opened[i] = OpenInterfaceSocket(context, ItemAddress(ListGetAt(addresses.list, i)));
+        opened[i] = OpenInterfaceSocket(context, interfaces[static_cast<size_t>(i)].address);
         if (opened[i] == platform::kInvalidSocket) {
             // All or none: undo the sockets opened so far.
             for (int32_t j = 0; j < i; ++j) platform::SocketClose(opened[j]);

@@ -4,27 +4,31 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/net.h"
 #include "quex/context.h"
 #include "quex/device_record.h"
-#include "quex/guarded_list.h"
 
 namespace quex {
 
 using platform::SocketHandle;
+// The host's IPv4 interfaces, listed once per operation.
+using LocalInterfaces = std::vector<platform::LocalInterface>;
 
-// Fills the list with the host's IPv4 addresses (network order, stored in the
-// item pointers); the number listed, 0 on failure. When it lists none, the
-// reason becomes the context's last error (QUEX_ERROR_NETWORK), if one is given.
-int32_t EnumerateLocalAddresses(GuardedList* addresses, QuexContext* context = nullptr);
+// Fills interfaces with the host's IPv4 interfaces (which ones, and in which
+// order: platform::ListLocalInterfaces). False when it lists none; the reason
+// then becomes the context's last error (QUEX_ERROR_NETWORK), if one is given.
+bool EnumerateLocalInterfaces(LocalInterfaces* interfaces, QuexContext* context);
 // The socket, or kInvalidSocket with the system's reason as the context's last
 // error (QUEX_ERROR_NETWORK).
 SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress);
-// One socket per local address, all or none: the count (array stored in
-// *sockets, made with new[] and released with CloseInterfaceSockets), or 0
-// with the reason as the context's last error (QUEX_ERROR_NETWORK).
-int32_t OpenAllInterfaceSockets(QuexContext* context, SocketHandle** sockets);
+// One socket per listed interface, in list order, all or none: the count
+// (array stored in *sockets, made with new[] and released with
+// CloseInterfaceSockets), or 0 with the reason as the context's last error
+// (QUEX_ERROR_NETWORK).
+int32_t OpenAllInterfaceSockets(QuexContext* context, const LocalInterfaces& interfaces,
+                                SocketHandle** sockets);
 // kExchangeOk when every socket sent all bytes, else kExchangeFailed.
 int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count, const void* data,
                     size_t length);

@@ -1,6 +1,6 @@
 // POSIX sockets, the local interface list and the readiness wait.
 #include "platform/net.h"
-#include "platform/local_addresses.h"
+#include "platform/local_interfaces.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -32,10 +32,11 @@ void NetCleanup() {}
 // the kernel's address dump: interfaces by index, the addresses of one
 // interface in the order they were added, so it is stable while the
 // configuration stands. The host name is not consulted: on Debian it
-// resolves to 127.0.1.1, which reaches no device.
-bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
-    if (addresses == nullptr) return false;
-    addresses->clear();
+// resolves to 127.0.1.1, which reaches no device. The name is the entry's
+// interface name (an address label such as "eth0:1" where one is set).
+bool ListLocalInterfaces(std::vector<LocalInterface>* interfaces) {
+    if (interfaces == nullptr) return false;
+    interfaces->clear();
     ifaddrs* first = nullptr;
     if (getifaddrs(&first) != 0) return false;
     std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> owner(first, freeifaddrs);
@@ -45,10 +46,11 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
             if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
             sockaddr_in in;
             std::memcpy(&in, entry->ifa_addr, sizeof in);
-            AddLocalAddress(addresses, in.sin_addr.s_addr);
+            AddLocalInterface(interfaces, in.sin_addr.s_addr,
+                              entry->ifa_name != nullptr ? entry->ifa_name : "");
         }
     } catch (const std::bad_alloc&) {
-        addresses->clear();
+        interfaces->clear();
         errno = ENOMEM;
         return false;
     }

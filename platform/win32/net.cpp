@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/net.h"
-#include "platform/local_addresses.h"
+#include "platform/local_interfaces.h"
 
 namespace platform {
 
@@ -34,6 +34,18 @@ sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
 // Largest UDP payload over IPv4: a shorter buffer would lose a datagram's length.
 constexpr size_t kLargestDatagram = 65536;
 
+// UTF-16 text as UTF-8 ("" for none or text that does not convert).
+std::string Utf8(const wchar_t* text) {
+    if (text == nullptr || *text == L'\0') return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return std::string();
+    std::string converted(static_cast<size_t>(size), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, &converted[0], size, nullptr, nullptr) != size)
+        return std::string();
+    converted.resize(static_cast<size_t>(size) - 1);  // the terminator
+    return converted;
+}
+
 }  // namespace
 
 bool NetStartup() {
@@ -48,12 +60,12 @@ void NetCleanup() { WSACleanup(); }
 // not the software loopback; an address already taken (the same address on a
 // second adapter) is skipped, and 0.0.0.0 is never taken. The host name is
 // not consulted: with several interfaces its resolution comes back in no
-// reliable order, and it may name no usable interface at all.
-bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
-    if (addresses == nullptr) return false;
-    addresses->clear();
-    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
-                        GAA_FLAG_SKIP_FRIENDLY_NAME;
+// reliable order, and it may name no usable interface at all. The name is
+// the adapter's friendly name, the one users see ("Ethernet 2").
+bool ListLocalInterfaces(std::vector<LocalInterface>* interfaces) {
+    if (interfaces == nullptr) return false;
+    interfaces->clear();
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
     ULONG size = 16 * 1024;
     std::unique_ptr<unsigned char[]> buffer;
     ULONG result = ERROR_BUFFER_OVERFLOW;
@@ -77,6 +89,7 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
              adapter != nullptr; adapter = adapter->Next) {
             if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
                 continue;
+            const std::string name = Utf8(adapter->FriendlyName);
             for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
                  unicast = unicast->Next) {
                 const sockaddr* raw = unicast->Address.lpSockaddr;
@@ -85,11 +98,11 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
                     continue;
                 sockaddr_in in;
                 std::memcpy(&in, raw, sizeof in);
-                AddLocalAddress(addresses, in.sin_addr.s_addr);
+                AddLocalInterface(interfaces, in.sin_addr.s_addr, name);
             }
         }
     } catch (const std::bad_alloc&) {
-        addresses->clear();
+        interfaces->clear();
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }

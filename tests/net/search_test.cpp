@@ -246,10 +246,10 @@ TEST_F(SearchTest, DeviceBehindTheSeventyFirstAddressIsFound) {
                           "for i in $(seq 1 70); do ip addr add 10.79.0.$i/32 dev h0 || exit 1; done && "
                           "ip addr add 10.77.0.1/24 dev h0"),
               0);
-    std::vector<uint32_t> addresses;
-    ASSERT_TRUE(platform::ListLocalIPv4Addresses(&addresses));
-    ASSERT_EQ(addresses.size(), 71u);
-    ASSERT_EQ(addresses.back(), kH0);
+    std::vector<platform::LocalInterface> interfaces;
+    ASSERT_TRUE(platform::ListLocalInterfaces(&interfaces));
+    ASSERT_EQ(interfaces.size(), 71u);
+    ASSERT_EQ(interfaces.back().address, kH0);
     StartDevices({Device("02:c0:de:00:00:71", 0)});
     EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 3000), 1);
     const uint8_t mac[6] = {0x02, 0xC0, 0xDE, 0x00, 0x00, 0x71};

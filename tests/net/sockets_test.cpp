@@ -115,6 +115,11 @@ protected:
         ASSERT_EQ(static_cast<ssize_t>(datagram.size()), sendto(from, datagram.data(), datagram.size(), 0,
                                                                 reinterpret_cast<sockaddr*>(&in), sizeof in));
     }
+    quex::LocalInterfaces Interfaces() {
+        quex::LocalInterfaces interfaces;
+        EXPECT_TRUE(quex::EnumerateLocalInterfaces(&interfaces, &context));
+        return interfaces;
+    }
     static bool WaitFor(int fd, uint32_t ms) {
         bool ready = false;
         return platform::WaitReadable(&fd, 1, ms, &ready) == 1 && ready;
@@ -123,36 +128,43 @@ protected:
     QuexContext context{};
 };
 
-TEST_F(Sockets, AddressListIsExactlyTheVethAddressesInOrder) {
-    quex::GuardedList* list = quex::ListCreate();
-    ASSERT_NE(nullptr, list);
-    quex::ListAdd(list, reinterpret_cast<void*>(uintptr_t{0x04030201}));  // stale entry: cleared first
-    EXPECT_EQ(2, quex::EnumerateLocalAddresses(list));
-    ASSERT_EQ(2, quex::ListCount(list));
-    EXPECT_EQ(Ip("10.77.0.1"), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(quex::ListGetAt(list, 0))));
-    EXPECT_EQ(Ip("10.78.0.1"), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(quex::ListGetAt(list, 1))));
-    quex::ListDestroy(list);
-    EXPECT_EQ(0, quex::EnumerateLocalAddresses(nullptr));
+TEST_F(Sockets, InterfaceListIsExactlyTheVethAddressesInOrderWithTheirNames) {
+    quex::LocalInterfaces interfaces{{0x04030201, "stale"}};  // cleared first
+    ASSERT_TRUE(quex::EnumerateLocalInterfaces(&interfaces, &context));
+    ASSERT_EQ(2u, interfaces.size());
+    EXPECT_EQ(Ip("10.77.0.1"), interfaces[0].address);
+    EXPECT_EQ("h0", interfaces[0].name);
+    EXPECT_EQ(Ip("10.78.0.1"), interfaces[1].address);
+    EXPECT_EQ("h1", interfaces[1].name);
+    EXPECT_FALSE(quex::EnumerateLocalInterfaces(nullptr, &context));
+}
+
+std::vector<uint32_t> AddressesOf(const std::vector<platform::LocalInterface>& interfaces) {
+    std::vector<uint32_t> addresses;
+    for (const platform::LocalInterface& entry : interfaces) addresses.push_back(entry.address);
+    return addresses;
 }
 
 TEST_F(Sockets, InterfacesThatAreDownAreLeftOut) {
     ASSERT_EQ(0, std::system("ip link set h1 down"));
-    std::vector<uint32_t> addresses;
-    ASSERT_TRUE(platform::ListLocalIPv4Addresses(&addresses));
-    EXPECT_EQ(std::vector<uint32_t>{Ip("10.77.0.1")}, addresses);
+    std::vector<platform::LocalInterface> interfaces;
+    ASSERT_TRUE(platform::ListLocalInterfaces(&interfaces));
+    EXPECT_EQ(std::vector<uint32_t>{Ip("10.77.0.1")}, AddressesOf(interfaces));
 }
 
 TEST_F(Sockets, AnAddressOnTwoInterfacesIsListedOnce) {
     ASSERT_EQ(0, std::system("ip addr add 10.77.0.1/32 dev h1 && ip addr add 10.78.0.7/24 dev h1"));
-    std::vector<uint32_t> addresses;
-    ASSERT_TRUE(platform::ListLocalIPv4Addresses(&addresses));
+    std::vector<platform::LocalInterface> interfaces;
+    ASSERT_TRUE(platform::ListLocalInterfaces(&interfaces));
+    const std::vector<uint32_t> addresses = AddressesOf(interfaces);
     ASSERT_EQ(3u, addresses.size());
     EXPECT_EQ(Ip("10.77.0.1"), addresses[0]);  // first occurrence keeps its place
+    EXPECT_EQ("h0", interfaces[0].name);       // and its interface
     EXPECT_EQ(std::set<uint32_t>({Ip("10.77.0.1"), Ip("10.78.0.1"), Ip("10.78.0.7")}),
               std::set<uint32_t>(addresses.begin(), addresses.end()));
-    quex::GuardedList* list = quex::ListCreate();
-    EXPECT_EQ(3, quex::EnumerateLocalAddresses(list));
-    quex::ListDestroy(list);
+    quex::LocalInterfaces listed;
+    ASSERT_TRUE(quex::EnumerateLocalInterfaces(&listed, &context));
+    EXPECT_EQ(3u, listed.size());
 }
 
 TEST_F(Sockets, OpenInterfaceSocketIsBoundAndConfiguredForItsAddress) {
@@ -195,15 +207,15 @@ TEST_F(Sockets, OpenInterfaceSocketFailureLeavesNoDescriptor) {
 TEST_F(Sockets, OpenAllGivesOneSocketPerAddressInOrder) {
     const int before = CountOpenDescriptors();
     quex::SocketHandle* sockets = nullptr;
-    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, &sockets));
+    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     ASSERT_NE(nullptr, sockets);
     EXPECT_EQ(Ip("10.77.0.1"), LocalAddress(sockets[0]));
     EXPECT_EQ(Ip("10.78.0.1"), LocalAddress(sockets[1]));
     EXPECT_EQ(before + 2, CountOpenDescriptors());
     quex::CloseInterfaceSockets(sockets, 2);
     EXPECT_EQ(before, CountOpenDescriptors());
-    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(nullptr, &sockets));
-    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, nullptr));
+    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(nullptr, Interfaces(), &sockets));
+    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, Interfaces(), nullptr));
 }
 
 TEST_F(Sockets, AllOrNoneWhenTheSecondSocketFails) {
@@ -211,17 +223,17 @@ TEST_F(Sockets, AllOrNoneWhenTheSecondSocketFails) {
     quex::SocketHandle untouched = 12345;
     quex::SocketHandle* sockets = &untouched;
     quex::InjectSocketFailure(2);
-    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, &sockets));
+    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     EXPECT_EQ(&untouched, sockets);  // nothing stored
     EXPECT_EQ(before, CountOpenDescriptors());
 
     quex::InjectSocketFailure(1);
-    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, &sockets));
+    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     EXPECT_EQ(&untouched, sockets);
     EXPECT_EQ(before, CountOpenDescriptors());
 
     // The hook is spent: the next call opens both.
-    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, &sockets));
+    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     quex::CloseInterfaceSockets(sockets, 2);
     EXPECT_EQ(before, CountOpenDescriptors());
 }
@@ -245,7 +257,7 @@ TEST_F(Sockets, DatagramOnEverySocketReachesTheGroup) {
     }
 
     quex::SocketHandle* sockets = nullptr;
-    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, &sockets));
+    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     EXPECT_EQ(0, quex::SendDiscoveryRequest(&context, sockets, 2, quex::kBroadcastMac));
     uint8_t expected[36];
     quex::BuildDiscoveryRequest(quex::IdentityOf(context), quex::kBroadcastMac, expected);

@@ -282,12 +282,15 @@ TEST(LocalAddressesWin32, AdaptersThatAreUpWithoutLoopbackInOrder) {
     const std::string expected = kelvotest::Environment("KELVO_WIN_EXPECT_ADDRESSES");
     if (expected.empty())
         GTEST_SKIP() << "KELVO_WIN_EXPECT_ADDRESSES not set (scripts/test-windows.sh sets it)";
-    std::vector<uint32_t> addresses{1, 2, 3};
-    ASSERT_TRUE(ListLocalIPv4Addresses(&addresses));
+    std::vector<LocalInterface> interfaces{{1, "stale"}};
+    ASSERT_TRUE(ListLocalInterfaces(&interfaces));
     std::string got;
-    for (uint32_t a : addresses) got += (got.empty() ? "" : " ") + FormatIPv4(a);
+    for (const LocalInterface& entry : interfaces) {
+        got += (got.empty() ? "" : " ") + FormatIPv4(entry.address);
+        EXPECT_FALSE(entry.name.empty()) << FormatIPv4(entry.address) << ": the adapter's friendly name";
+    }
     EXPECT_EQ(expected, got);
-    EXPECT_FALSE(ListLocalIPv4Addresses(nullptr));
+    EXPECT_FALSE(ListLocalInterfaces(nullptr));
 }
 
 // ---- notification targets
