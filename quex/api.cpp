@@ -187,8 +187,10 @@ QUEX_API int32_t QUEXGetSearchResults(QuexHandle handle, QuexDeviceInfo* results
 QUEX_API void QUEXStopSearch(QuexHandle handle) {
     Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        // A synchronous search is never stopped from here, nor a search from its own worker.
-        if (context != nullptr && context->searchRunning && context->searchAsync && !OnOwnWorker(context))
+        // A synchronous search is never stopped from here, nor a search from its own worker. A search
+        // that failed has ended, but its worker still waits to be joined.
+        if (context != nullptr && context->searchAsync &&
+            (context->searchRunning || context->searchThread != nullptr) && !OnOwnWorker(context))
             quex::StopSearchWorker(context);
         return QUEX_OK;
     });

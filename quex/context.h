@@ -30,8 +30,10 @@ struct QuexContext {
     uint32_t replyTimeoutMs;  // 30000: how long a configuration request waits for its reply
     uint32_t infoTimeoutMs;   // 5000: how long a device information query waits
     // Read by QUEXStopSearch from any thread while a search runs, so atomic.
+    // searchRunning is also cleared by a worker whose search failed.
     std::atomic<int32_t> searchRunning;
     std::atomic<int32_t> searchAsync;
+    std::atomic<bool> searchFailed;  // the last search's wait or read failed (set by its worker)
     platform::Thread* searchThread;
     uint32_t searchPollMs;  // 200: poll time-out of the search worker
     QuexNotifyCallback notifyCallback;

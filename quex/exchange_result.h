@@ -10,7 +10,7 @@ namespace quex {
 
 enum ExchangeResult : int32_t {
     kExchangeOk = QUEX_OK,
-    kExchangeFailed = QUEX_FAILED,       // bad argument, no socket, no timer, a failed wait
+    kExchangeFailed = QUEX_FAILED,       // bad argument, no socket or timer, a failed send, wait or read
     kExchangeTimedOut = QUEX_TIMED_OUT,  // also the last error code of a time-out
 };
 

@@ -1,6 +1,8 @@
 // Directed queries and configuration requests. Each exchange sends its
 // request exactly once and waits for the first matching reply or its
-// time-out; sockets and timers live only for the exchange.
+// time-out; a request that cannot leave, or a wait or read that fails, ends
+// it at once with the reason as the last error. Sockets and timers live only
+// for the exchange.
 #include "quex/requests.h"
 
 #include <cstring>
@@ -120,30 +122,36 @@ namespace {
 constexpr uint32_t kOtherAnswersMs = 200;
 
 // Reads the device's answers through the sockets other than first, one each,
-// until every socket has brought one or settleMs have passed.
-void AwaitOtherAnswers(QuexContext* context, const SocketHandle* sockets, size_t count, size_t first,
+// until every socket has brought one or settleMs have passed. False when a
+// wait or read failed (the reason is the last error).
+bool AwaitOtherAnswers(QuexContext* context, const SocketHandle* sockets, size_t count, size_t first,
                        const uint8_t* mac, uint32_t settleMs, bool* ready) {
     const std::unique_ptr<bool[]> answered(new (std::nothrow) bool[count]());
     QuexDeviceRecord other;
-    if (!answered || !InitDeviceRecord(context->magic, &other)) return;
+    // Without memory the settling is skipped: the answer in hand stands.
+    if (!answered || !InitDeviceRecord(context->magic, &other)) return true;
     answered[first] = true;
     size_t left = count - 1;
     const uint64_t deadline = platform::MonotonicMs() + settleMs;
     while (left > 0) {
         const uint64_t now = platform::MonotonicMs();
-        if (now >= deadline) return;
-        if (platform::WaitReadable(sockets, count, static_cast<uint32_t>(deadline - now), ready) <= 0) return;
+        if (now >= deadline) return true;
+        const int readable =
+            WaitForAnswers(context, sockets, count, static_cast<uint32_t>(deadline - now), ready);
+        if (readable <= 0) return readable == 0;
         for (size_t i = 0; i < count; ++i) {
             if (!ready[i]) continue;
             // Read whatever came, so that a socket already answered does not keep the wait busy.
             InitDeviceRecord(context->magic, &other);
-            if (ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, &other) == kExchangeOk &&
-                !answered[i]) {
+            const ReplyOutcome outcome = ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, &other);
+            if (outcome == ReplyOutcome::Failed) return false;
+            if (outcome == ReplyOutcome::Accepted && !answered[i]) {
                 answered[i] = true;
                 --left;
             }
         }
     }
+    return true;
 }
 
 // Sends the directed query on the sockets and waits for the first answer of
@@ -156,21 +164,26 @@ int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int3
     const std::unique_ptr<bool[]> ready(new (std::nothrow) bool[static_cast<size_t>(count)]());
     if (!ready) return kExchangeFailed;
 
-    SendDiscoveryRequest(context, sockets, count, mac);
+    // Sent once; a query that left through no interface ends at once, with the reason.
+    if (SendDiscoveryRequest(context, sockets, count, mac) == GroupSendOutcome::NoneSent)
+        return kExchangeFailed;
     if (!timer.Arm(context->infoTimeoutMs)) return kExchangeFailed;
 
     // Every socket is watched, however many interfaces the host has.
     const size_t watched = static_cast<size_t>(count);
     for (;;) {
-        const int readyCount = platform::WaitReadable(sockets, watched, context->requestPollMs, ready.get());
+        const int readyCount = WaitForAnswers(context, sockets, watched, context->requestPollMs, ready.get());
         if (readyCount < 0) return kExchangeFailed;
         for (size_t i = 0; readyCount > 0 && i < watched; ++i) {
             if (!ready[i]) continue;
             InitDeviceRecord(context->magic, record);
-            if (ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, record) == kExchangeOk) {
+            const ReplyOutcome outcome = ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, record);
+            if (outcome == ReplyOutcome::Failed) return kExchangeFailed;
+            if (outcome == ReplyOutcome::Accepted) {
                 RememberChallenge(context, *record);
-                if (settleMs > 0 && watched > 1)
-                    AwaitOtherAnswers(context, sockets, watched, i, mac, settleMs, ready.get());
+                if (settleMs > 0 && watched > 1 &&
+                    !AwaitOtherAnswers(context, sockets, watched, i, mac, settleMs, ready.get()))
+                    return kExchangeFailed;
                 return kExchangeOk;
             }
         }
@@ -210,17 +223,21 @@ int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_
     platform::WaitableTimer timer;
     if (!timer.Valid()) return kExchangeFailed;
 
-    SendToGroup(context, socket.Get(), 1, request, length);
+    // Sent once; a request that could not leave ends the exchange at once, with the reason.
+    if (SendToGroup(context, socket.Get(), 1, request, length) == GroupSendOutcome::NoneSent)
+        return kExchangeFailed;
     if (!timer.Arm(context->replyTimeoutMs)) return kExchangeFailed;
 
     for (;;) {
         bool ready[1] = {};
-        const int readyCount = platform::WaitReadable(socket.Get(), 1, context->requestPollMs, ready);
+        const int readyCount = WaitForAnswers(context, socket.Get(), 1, context->requestPollMs, ready);
         if (readyCount < 0) return kExchangeFailed;
         InitDeviceRecord(context->magic, record);
-        if (readyCount > 0 && ready[0] &&
-            ReceiveResponse(context, *socket.Get(), replyType, mac, record) == kExchangeOk)
-            return kExchangeOk;
+        if (readyCount > 0 && ready[0]) {
+            const ReplyOutcome outcome = ReceiveResponse(context, *socket.Get(), replyType, mac, record);
+            if (outcome == ReplyOutcome::Accepted) return kExchangeOk;
+            if (outcome == ReplyOutcome::Failed) return kExchangeFailed;
+        }
         // Checked on every pass, whether or not a datagram came.
         if (timer.Wait(0)) return TimedOut(context);
     }

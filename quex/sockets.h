@@ -29,20 +29,41 @@ SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress);
 // (QUEX_ERROR_NETWORK).
 int32_t OpenAllInterfaceSockets(QuexContext* context, const LocalInterfaces& interfaces,
                                 SocketHandle** sockets);
-// kExchangeOk when every socket sent all bytes, else kExchangeFailed.
-int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count, const void* data,
-                    size_t length);
 void CloseInterfaceSockets(SocketHandle* sockets, int32_t count);
 
-// Builds the discovery request for targetMac and sends it once on every
-// socket; SendToGroup's result (callers do not act on it).
-int32_t SendDiscoveryRequest(const QuexContext* context, const SocketHandle* sockets, int32_t count,
-                             const uint8_t* targetMac);
-// Reads one datagram from the socket and checks it (CheckResponse):
-// kExchangeOk when it was the awaited reply, its receiving interface then in
-// interfaceAddress; kExchangeFailed for nothing waiting or a refused datagram.
-int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_t expectedType,
-                        const uint8_t* targetMac, QuexDeviceRecord* record);
+// What sending one datagram on a set of sockets came to.
+enum class GroupSendOutcome {
+    AllSent,   // through every socket
+    SomeSent,  // through some: the operation goes on through those
+    NoneSent,  // through none (or an argument was missing): the first failure's
+               // reason is the context's last error (QUEX_ERROR_NETWORK)
+};
+// Sends the datagram once on every socket, in order; a failed send does not
+// stop the others, and nothing is retried.
+GroupSendOutcome SendToGroup(QuexContext* context, const SocketHandle* sockets, int32_t count,
+                             const void* data, size_t length);
+// Builds the discovery request for targetMac and sends it (SendToGroup).
+GroupSendOutcome SendDiscoveryRequest(QuexContext* context, const SocketHandle* sockets, int32_t count,
+                                      const uint8_t* targetMac);
+
+// Waits up to timeoutMs for answers on the sockets (platform::WaitReadable,
+// with the same optional wake object): the number of readable sockets, 0
+// when none became readable, or -1 with the reason as the context's last
+// error (QUEX_ERROR_NETWORK).
+int WaitForAnswers(QuexContext* context, const SocketHandle* sockets, size_t count, uint32_t timeoutMs,
+                   bool* ready, platform::Waitable wake = platform::kNoWaitable, bool* woken = nullptr);
+
+// What reading one datagram from a socket came to.
+enum class ReplyOutcome {
+    Accepted,        // the awaited reply; its receiving interface is in interfaceAddress
+    NothingWaiting,  // no datagram was queued
+    Refused,         // a datagram that is not the awaited reply: dropped, nothing reported
+    Failed,          // the read, or reading the socket's address, failed: the reason is the
+                     // context's last error (QUEX_ERROR_NETWORK); or an argument was missing
+};
+// Reads one datagram from the socket and checks it (CheckResponse).
+ReplyOutcome ReceiveResponse(QuexContext* context, SocketHandle socket, uint16_t expectedType,
+                             const uint8_t* targetMac, QuexDeviceRecord* record);
 
 // Receive buffer asked for on every interface socket: a plant of thousands
 // of devices answers a discovery in one burst, and a datagram the buffer

@@ -96,7 +96,7 @@ protected:
         context.multicastGroup = Ip("224.0.5.128");
         context.port = 2362;
     }
-    void TearDown() override { quex::InjectSocketFailure(0); }
+    void TearDown() override { quex::ClearSocketFaults(); }
 
     // A plain UDP socket on 10.77.0.1 that sends test datagrams.
     int Sender() {
@@ -199,7 +199,7 @@ TEST_F(Sockets, OpenInterfaceSocketFailureLeavesNoDescriptor) {
     const int before = CountOpenDescriptors();
     EXPECT_EQ(platform::kInvalidSocket, quex::OpenInterfaceSocket(&context, Ip("10.99.0.1")));  // not ours
     EXPECT_EQ(platform::kInvalidSocket, quex::OpenInterfaceSocket(nullptr, Ip("10.77.0.1")));
-    quex::InjectSocketFailure(1);
+    quex::InjectSocketFault(quex::SocketFault::Setup, 1);
     EXPECT_EQ(platform::kInvalidSocket, quex::OpenInterfaceSocket(&context, Ip("10.77.0.1")));
     EXPECT_EQ(before, CountOpenDescriptors());
 }
@@ -222,12 +222,12 @@ TEST_F(Sockets, AllOrNoneWhenTheSecondSocketFails) {
     const int before = CountOpenDescriptors();
     quex::SocketHandle untouched = 12345;
     quex::SocketHandle* sockets = &untouched;
-    quex::InjectSocketFailure(2);
+    quex::InjectSocketFault(quex::SocketFault::Setup, 2);
     EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     EXPECT_EQ(&untouched, sockets);  // nothing stored
     EXPECT_EQ(before, CountOpenDescriptors());
 
-    quex::InjectSocketFailure(1);
+    quex::InjectSocketFault(quex::SocketFault::Setup, 1);
     EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     EXPECT_EQ(&untouched, sockets);
     EXPECT_EQ(before, CountOpenDescriptors());
@@ -258,7 +258,8 @@ TEST_F(Sockets, DatagramOnEverySocketReachesTheGroup) {
 
     quex::SocketHandle* sockets = nullptr;
     ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
-    EXPECT_EQ(0, quex::SendDiscoveryRequest(&context, sockets, 2, quex::kBroadcastMac));
+    EXPECT_EQ(quex::GroupSendOutcome::AllSent,
+              quex::SendDiscoveryRequest(&context, sockets, 2, quex::kBroadcastMac));
     uint8_t expected[36];
     quex::BuildDiscoveryRequest(quex::IdentityOf(context), quex::kBroadcastMac, expected);
 
@@ -279,9 +280,10 @@ TEST_F(Sockets, DatagramOnEverySocketReachesTheGroup) {
     EXPECT_EQ(sockets_, senders);
     EXPECT_FALSE(WaitFor(listener, 300)) << "a datagram was sent twice";
 
-    // A socket that cannot send does not stop the others, and fails the whole.
+    // A socket that cannot send does not stop the others; nothing is reported then.
     const quex::SocketHandle mixed[2] = {platform::kInvalidSocket, sockets[1]};
-    EXPECT_EQ(-1, quex::SendToGroup(&context, mixed, 2, expected, 36));
+    EXPECT_EQ(quex::GroupSendOutcome::SomeSent, quex::SendToGroup(&context, mixed, 2, expected, 36));
+    EXPECT_EQ(0, context.lastErrorCode);
     ASSERT_TRUE(WaitFor(listener, 3000));
     sockaddr_in from{};
     socklen_t size = sizeof from;
@@ -289,48 +291,67 @@ TEST_F(Sockets, DatagramOnEverySocketReachesTheGroup) {
     ASSERT_EQ(36, recvfrom(listener, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &size));
     EXPECT_EQ(Ip("10.78.0.1"), from.sin_addr.s_addr);
 
-    EXPECT_EQ(-1, quex::SendToGroup(nullptr, sockets, 2, expected, 36));
-    EXPECT_EQ(-1, quex::SendToGroup(&context, nullptr, 2, expected, 36));
-    EXPECT_EQ(-1, quex::SendToGroup(&context, sockets, 0, expected, 36));
-    EXPECT_EQ(-1, quex::SendToGroup(&context, sockets, 2, nullptr, 36));
-    EXPECT_EQ(-1, quex::SendToGroup(&context, sockets, 2, expected, 0));
+    // When none can, the system's reason of the first becomes the last error.
+    quex::InjectSocketFault(quex::SocketFault::Send, 1);
+    const quex::SocketHandle broken[2] = {sockets[0], platform::kInvalidSocket};
+    EXPECT_EQ(quex::GroupSendOutcome::NoneSent, quex::SendToGroup(&context, broken, 2, expected, 36));
+    EXPECT_EQ(QUEX_ERROR_NETWORK, context.lastErrorCode);
+    EXPECT_STREQ("Cannot send through 10.77.0.1: injected failure", context.lastErrorMessage);
+    EXPECT_EQ(quex::GroupSendOutcome::NoneSent, quex::SendToGroup(&context, broken + 1, 1, expected, 36));
+    EXPECT_STREQ("Cannot send: Bad file descriptor", context.lastErrorMessage);
+
+    const auto none = quex::GroupSendOutcome::NoneSent;
+    EXPECT_EQ(none, quex::SendToGroup(nullptr, sockets, 2, expected, 36));
+    EXPECT_EQ(none, quex::SendToGroup(&context, nullptr, 2, expected, 36));
+    EXPECT_EQ(none, quex::SendToGroup(&context, sockets, 0, expected, 36));
+    EXPECT_EQ(none, quex::SendToGroup(&context, sockets, 2, nullptr, 36));
+    EXPECT_EQ(none, quex::SendToGroup(&context, sockets, 2, expected, 0));
     EXPECT_FALSE(WaitFor(listener, 200)) << "a refused call sent something";
     quex::CloseInterfaceSockets(sockets, 2);
     close(listener);
 }
 
-TEST_F(Sockets, ReceiveRefuses1457BytesAndReads1456) {
+TEST_F(Sockets, ReceiveTellsNothingWaitingRefusedAcceptedAndFailedApart) {
     const int socket = quex::OpenInterfaceSocket(&context, Ip("10.77.0.1"));
     ASSERT_GE(socket, 0);
     const int sender = Sender();
     quex::QuexDeviceRecord record;
     ASSERT_TRUE(quex::InitDeviceRecord(context.magic, &record));
+    auto receive = [&](const uint8_t* target) {
+        quex::InitDeviceRecord(context.magic, &record);
+        return quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, target, &record);
+    };
 
-    // Nothing waiting: refused at once.
-    EXPECT_EQ(-1, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
+    EXPECT_EQ(quex::ReplyOutcome::NothingWaiting, receive(kMac));
 
     // Its first 1456 bytes alone would be an acceptable reply.
     SendTo(sender, socket, ReplyOfSize(1457));
     ASSERT_TRUE(WaitFor(socket, 3000));
-    EXPECT_EQ(-1, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
+    EXPECT_EQ(quex::ReplyOutcome::Refused, receive(kMac));
 
     SendTo(sender, socket, ReplyOfSize(1456));
     ASSERT_TRUE(WaitFor(socket, 3000));
-    quex::InitDeviceRecord(context.magic, &record);
-    ASSERT_EQ(0, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
+    ASSERT_EQ(quex::ReplyOutcome::Accepted, receive(kMac));
     EXPECT_EQ(Ip("10.77.0.1"), record.info.interfaceAddress);
     EXPECT_EQ(0, std::memcmp(kMac, record.info.macAddress, 6));
 
     // Another device's reply is refused for this MAC and taken by the wildcard.
     SendTo(sender, socket, ReplyOfSize(60, kOtherMac));
     ASSERT_TRUE(WaitFor(socket, 3000));
-    EXPECT_EQ(-1, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
+    EXPECT_EQ(quex::ReplyOutcome::Refused, receive(kMac));
     SendTo(sender, socket, ReplyOfSize(60, kOtherMac));
     ASSERT_TRUE(WaitFor(socket, 3000));
-    quex::InitDeviceRecord(context.magic, &record);
-    EXPECT_EQ(0,
-              quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, quex::kBroadcastMac, &record));
+    EXPECT_EQ(quex::ReplyOutcome::Accepted, receive(quex::kBroadcastMac));
     EXPECT_EQ(0, std::memcmp(kOtherMac, record.info.macAddress, 6));
+
+    // A failed read ends with the reason, and the datagram stays queued for the next one.
+    SendTo(sender, socket, ReplyOfSize(60));
+    ASSERT_TRUE(WaitFor(socket, 3000));
+    quex::InjectSocketFault(quex::SocketFault::Receive, 1);
+    EXPECT_EQ(quex::ReplyOutcome::Failed, receive(kMac));
+    EXPECT_EQ(QUEX_ERROR_NETWORK, context.lastErrorCode);
+    EXPECT_STREQ("Cannot receive through 10.77.0.1: injected failure", context.lastErrorMessage);
+    EXPECT_EQ(quex::ReplyOutcome::Accepted, receive(kMac));
     close(sender);
     close(socket);
 }
@@ -372,7 +393,8 @@ TEST_F(Sockets, WaitWorksForDescriptorsAbove1024) {
     EXPECT_TRUE(ready[1]);
     quex::QuexDeviceRecord record;
     ASSERT_TRUE(quex::InitDeviceRecord(context.magic, &record));
-    EXPECT_EQ(0, quex::ReceiveResponse(&context, high, quex::DiscoveryResponse, kMac, &record));
+    EXPECT_EQ(quex::ReplyOutcome::Accepted,
+              quex::ReceiveResponse(&context, high, quex::DiscoveryResponse, kMac, &record));
     EXPECT_EQ(Ip("10.77.0.1"), record.info.interfaceAddress);
 
     // The wake object, also above 1024, ends the wait without a socket.
