@@ -1,5 +1,7 @@
 // Arbitrary datagrams through the reply decoder and the acceptance checks of
-// a received reply, with the record's invariants checked after each.
+// a received reply, with the record's invariants checked after each. Run by
+// libFuzzer (KELVO_FUZZ), and over the saved corpus by corpus_replay.cpp in
+// every build with tests.
 #include <cstdlib>
 #include <cstring>
 
