@@ -8,6 +8,7 @@
 #include "platform/notify.h"
 #include "quex/context.h"
 #include "quex/device_record.h"
+#include "quex/exchange_result.h"
 #include "quex/guarded_list.h"
 #include <quex/quex.h>
 #include "quex/requests.h"

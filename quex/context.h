@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "platform/sync.h"
-#include "quex/exchange_result.h"
 #include "quex/guarded_list.h"
 #include <quex/quex.h>
 

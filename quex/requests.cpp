@@ -14,6 +14,7 @@
 #include "quex/challenge_memory.h"
 #include "quex/codec.h"
 #include "quex/digest.h"
+#include "quex/exchange_result.h"
 #include "quex/sockets.h"
 
 namespace quex {

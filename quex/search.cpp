@@ -14,6 +14,7 @@
 #include "quex/challenge_memory.h"
 #include "quex/codec.h"
 #include "quex/device_record.h"
+#include "quex/exchange_result.h"
 #include "quex/guarded_list.h"
 #include "quex/result_index.h"
 #include "quex/sockets.h"
