@@ -91,6 +91,12 @@ QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
 void DestroyContext(QuexContext* context) {
     if (context == nullptr) return;
     ListRemove(&gHandleRegistry, context);
+    // A worker that ended on its own (its search failed) and was never joined.
+    if (context->searchThread != nullptr) {
+        context->searchThread->Join();
+        delete context->searchThread;
+        context->searchThread = nullptr;
+    }
     delete context->stopEvent;
     context->stopEvent = nullptr;
     delete context->searchTimer;

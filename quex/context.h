@@ -57,7 +57,8 @@ extern const char kMessageChallengeWithdrawn[];  // "Device withdrew its challen
 QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid);
 // Also releases a notification window or event still held in the context
 // (a holder that releases one itself sets the field to QUEX_NO_WINDOW /
-// QUEX_NO_EVENT). Does not stop the search worker: stop it first.
+// QUEX_NO_EVENT). Does not stop the search worker: stop it first (a worker
+// that ended on its own is joined here).
 void DestroyContext(QuexContext* context);
 // What the codec writes for this handle: its magic and vendor GUID.
 WireIdentity IdentityOf(const QuexContext& context);

@@ -280,6 +280,17 @@ TEST_F(SearchTest, FailedWaitEndsTheSearchAtOnceWithTheReason) {
     EXPECT_TRUE(Readable(event, 3000));
     EXPECT_EQ(QUEXGetSearchResultCount(handle_), 1);
     QUEXStopSearch(handle_);
+
+    // An ended worker is joined however the handle ends, even by a close after
+    // a refused synchronous start, when there is no asynchronous search left
+    // to stop (AddressSanitizer reports the worker otherwise).
+    quex::InjectSocketFault(quex::SocketFault::Wait, 1);
+    ASSERT_EQ(QUEXStartAsyncSearchEvent(handle_, event), 0);
+    const QuexContext* context = quex::LookupContext(handle_);
+    EXPECT_TRUE(WaitFor([&] { return context->searchRunning == 0; }, 3000));
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 0, 10), -1);
+    EXPECT_EQ(QUEXClose(handle_), 0);
+    handle_ = nullptr;
     close(event);
 }
 
