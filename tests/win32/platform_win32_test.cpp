@@ -188,7 +188,7 @@ protected:
     bool SendToSecond(size_t length) {
         const std::vector<char> data(length, 'q');
         return SocketSendTo(sockets_[0], data.data(), data.size(), Address("127.0.0.1"), port1_) ==
-               static_cast<int>(length);
+               SendOutcome::Sent;
     }
     SocketHandle sockets_[2] = {kInvalidSocket, kInvalidSocket};
     uint16_t port1_ = 0;
@@ -205,9 +205,15 @@ TEST_F(SocketsWin32, WaitReportsTheReadableSocketAndReceiveTellsTheRealLength) {
     EXPECT_TRUE(ready[1]);
     char buffer[100];
     std::memset(buffer, 0, sizeof buffer);
-    EXPECT_EQ(1500, SocketReceive(sockets_[1], buffer, sizeof buffer));  // longer than the buffer
+    size_t length = 0;
+    EXPECT_EQ(ReceiveOutcome::Datagram, SocketReceive(sockets_[1], buffer, sizeof buffer, &length));
+    EXPECT_EQ(1500u, length);  // longer than the buffer
     EXPECT_EQ('q', buffer[99]);
-    EXPECT_EQ(-1, SocketReceive(sockets_[1], buffer, sizeof buffer));  // nothing waiting
+    EXPECT_EQ(ReceiveOutcome::NothingWaiting, SocketReceive(sockets_[1], buffer, sizeof buffer, &length));
+    // A socket that is not open fails, and says why.
+    EXPECT_EQ(ReceiveOutcome::Failed, SocketReceive(kInvalidSocket, buffer, sizeof buffer, &length));
+    EXPECT_EQ(WSAENOTSOCK, WSAGetLastError());
+    EXPECT_EQ(SendOutcome::Failed, SocketSendTo(kInvalidSocket, "q", 1, Address("127.0.0.1"), port1_));
     uint32_t local = 0;
     ASSERT_TRUE(SocketLocalAddress(sockets_[1], &local));
     EXPECT_EQ(Address("127.0.0.1"), local);
@@ -262,7 +268,8 @@ TEST_F(SocketsWin32, WaitWatchesFarMoreThanSixtyFourSockets) {
     sockaddr_in in{};
     int size = sizeof in;
     ASSERT_EQ(0, getsockname(static_cast<SOCKET>(many.back()), reinterpret_cast<sockaddr*>(&in), &size));
-    ASSERT_EQ(5, SocketSendTo(sockets_[0], "hello", 5, Address("127.0.0.1"), ntohs(in.sin_port)));
+    ASSERT_EQ(SendOutcome::Sent,
+              SocketSendTo(sockets_[0], "hello", 5, Address("127.0.0.1"), ntohs(in.sin_port)));
     std::unique_ptr<bool[]> ready(new bool[many.size()]());
     EXPECT_EQ(1, WaitReadable(many.data(), many.size(), 5000, ready.get()));
     EXPECT_TRUE(ready[99]);
@@ -275,8 +282,8 @@ TEST_F(SocketsWin32, WaitWatchesFarMoreThanSixtyFourSockets) {
     for (SocketHandle s : many) SocketClose(s);
 }
 
-// The lab's interfaces, in adapter order, without loopback (set by
-// scripts/test-windows.sh, which knows the namespace it made).
+// The lab's interfaces, in adapter order, without loopback, and their names
+// (set by scripts/test-windows.sh, which knows the namespace it made).
 TEST(LocalAddressesWin32, AdaptersThatAreUpWithoutLoopbackInOrder) {
     KELVO_REQUIRE_PRIVATE_NETWORK();
     const std::string expected = kelvotest::Environment("KELVO_WIN_EXPECT_ADDRESSES");
@@ -284,12 +291,14 @@ TEST(LocalAddressesWin32, AdaptersThatAreUpWithoutLoopbackInOrder) {
         GTEST_SKIP() << "KELVO_WIN_EXPECT_ADDRESSES not set (scripts/test-windows.sh sets it)";
     std::vector<LocalInterface> interfaces{{1, "stale"}};
     ASSERT_TRUE(ListLocalInterfaces(&interfaces));
-    std::string got;
+    std::string got, names;
     for (const LocalInterface& entry : interfaces) {
         got += (got.empty() ? "" : " ") + FormatIPv4(entry.address);
-        EXPECT_FALSE(entry.name.empty()) << FormatIPv4(entry.address) << ": the adapter's friendly name";
+        names += (names.empty() ? "" : " ") + entry.name;
     }
     EXPECT_EQ(expected, got);
+    // The adapters' friendly names in UTF-8 (Wine names them after the lab's interfaces).
+    EXPECT_EQ(kelvotest::Environment("KELVO_WIN_EXPECT_NAMES"), names);
     EXPECT_FALSE(ListLocalInterfaces(nullptr));
 }
 
