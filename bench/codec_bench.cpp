@@ -48,7 +48,15 @@ std::vector<uint8_t> TypicalReply(uint32_t magic) {
     Field(payload, quex::VendorGuid, guid, 16);
     Field(payload, quex::Challenge, challenge, 14);
     std::vector<uint8_t> datagram(quex::kReceiveBufferSize, 0);
-    quex::WriteHeader(datagram.data(), magic, quex::DiscoveryResponse, static_cast<uint16_t>(payload.size()));
+    const uint8_t header[8] = {static_cast<uint8_t>(magic >> 24),
+                               static_cast<uint8_t>(magic >> 16),
+                               static_cast<uint8_t>(magic >> 8),
+                               static_cast<uint8_t>(magic),
+                               0,
+                               quex::DiscoveryResponse,
+                               0,
+                               static_cast<uint8_t>(payload.size())};
+    std::memcpy(datagram.data(), header, sizeof header);
     std::memcpy(datagram.data() + quex::kHeaderSize, payload.data(), payload.size());
     datagram.resize(quex::kReceiveBufferSize);
     return datagram;
@@ -63,8 +71,8 @@ void BM_DecodeDiscoveryReply(benchmark::State& state) {
     const std::vector<uint8_t> datagram = TypicalReply(QUEX_MAGIC_TELQ);
     quex::QuexDeviceRecord record;
     for (auto _ : state) {
-        quex::InitDeviceRecord(handle.context, &record);
-        const int32_t accepted = quex::CheckResponse(handle.context, datagram.data(), kTypicalLength,
+        quex::InitDeviceRecord(handle.context->magic, &record);
+        const int32_t accepted = quex::CheckResponse(handle.context->magic, datagram.data(), kTypicalLength,
                                                      quex::DiscoveryResponse, quex::kBroadcastMac, &record);
         if (accepted != 0) state.SkipWithError("the typical reply was refused");
         benchmark::DoNotOptimize(record);
@@ -78,8 +86,8 @@ void BM_DecodeIntoNewRecord(benchmark::State& state) {
     Handle handle;
     const std::vector<uint8_t> datagram = TypicalReply(QUEX_MAGIC_TELQ);
     for (auto _ : state) {
-        quex::QuexDeviceRecord* record = quex::NewDeviceRecord(handle.context);
-        const int32_t accepted = quex::CheckResponse(handle.context, datagram.data(), kTypicalLength,
+        quex::QuexDeviceRecord* record = quex::NewDeviceRecord(handle.context->magic);
+        const int32_t accepted = quex::CheckResponse(handle.context->magic, datagram.data(), kTypicalLength,
                                                      quex::DiscoveryResponse, quex::kBroadcastMac, record);
         if (accepted != 0) state.SkipWithError("the typical reply was refused");
         benchmark::DoNotOptimize(record);
@@ -95,8 +103,8 @@ void BM_RefuseForeignDatagram(benchmark::State& state) {
     const std::vector<uint8_t> datagram = TypicalReply(0x58595A57u /* "XYZW" */);
     quex::QuexDeviceRecord record;
     for (auto _ : state) {
-        quex::InitDeviceRecord(handle.context, &record);
-        benchmark::DoNotOptimize(quex::CheckResponse(handle.context, datagram.data(), kTypicalLength,
+        quex::InitDeviceRecord(handle.context->magic, &record);
+        benchmark::DoNotOptimize(quex::CheckResponse(handle.context->magic, datagram.data(), kTypicalLength,
                                                      quex::DiscoveryResponse, quex::kBroadcastMac, &record));
     }
     state.SetItemsProcessed(state.iterations());
@@ -107,23 +115,23 @@ BENCHMARK(BM_RefuseForeignDatagram);
 // header, body, length byte, MD5 digest, version and vendor GUID fields.
 void BM_BuildSetNetworkRequestWithDigest(benchmark::State& state) {
     Handle handle;
-    const uint8_t mac[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x74};
     uint8_t challenge[quex::kChallengeBlockSize] = {14, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4};
-    const uint32_t ip = 0x5000A8C0u, mask = 0x00FFFFFFu, gateway = 0x0100A8C0u;
-    uint8_t request[8 + 18 + 1 + 16 + 22];
+    const quex::ConfigurationRequest settings{quex::SetNetworkRequest,
+                                              {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x74},
+                                              0x5000A8C0u,
+                                              0x00FFFFFFu,
+                                              0x0100A8C0u,
+                                              0};
+    const quex::RequestSigner sign = [&](const uint8_t* typeField, const uint8_t* prefix, size_t prefixLength,
+                                         uint8_t* digest) {
+        return quex::ComputeRequestDigest(challenge, "Brackwater", prefix, static_cast<int16_t>(prefixLength),
+                                          typeField, digest) == 0;
+    };
+    uint8_t request[quex::kMaxRequestSize];
     for (auto _ : state) {
-        quex::WriteHeader(request, handle.context->magic, quex::SetNetworkRequest, 0);
-        uint8_t* payload = request + quex::kHeaderSize;
-        std::memcpy(payload, &ip, 4);
-        std::memcpy(payload + 4, &mask, 4);
-        std::memcpy(payload + 8, &gateway, 4);
-        std::memcpy(payload + 12, mac, 6);
-        payload[18] = 16;
-        if (quex::ComputeRequestDigest(challenge, "Brackwater", payload, 19, request + 4, payload + 19) != 0)
-            state.SkipWithError("digest refused");
-        quex::WriteVersionField(payload + 35);
-        quex::WriteGuidField(handle.context, payload + 39);
-        quex::WriteHeader(request, handle.context->magic, quex::SetNetworkRequest, 19 + 16 + 22);
+        if (quex::BuildSignedRequest(quex::IdentityOf(*handle.context), settings, sign, request,
+                                     sizeof request) != 8 + 18 + 1 + 16 + 22)
+            state.SkipWithError("request not built");
         benchmark::DoNotOptimize(request);
         challenge[1]++;  // a fresh challenge each time, as a device offers
     }
@@ -135,7 +143,7 @@ void BM_BuildDiscoveryRequest(benchmark::State& state) {
     Handle handle;
     uint8_t request[quex::kDiscoveryRequestSize];
     for (auto _ : state) {
-        quex::BuildDiscoveryRequest(handle.context, quex::kBroadcastMac, request);
+        quex::BuildDiscoveryRequest(quex::IdentityOf(*handle.context), quex::kBroadcastMac, request);
         benchmark::DoNotOptimize(request);
     }
     state.SetItemsProcessed(state.iterations());

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "quex/context.h"
 #include "quex/device_record.h"
@@ -28,7 +29,7 @@ void MacOf(uint32_t i, uint8_t* mac) {
 }
 
 quex::QuexDeviceRecord* RecordOf(QuexContext* context, uint32_t i) {
-    quex::QuexDeviceRecord* record = quex::NewDeviceRecord(context);
+    quex::QuexDeviceRecord* record = quex::NewDeviceRecord(context->magic);
     MacOf(i, record->info.macAddress);
     return record;
 }
@@ -70,7 +71,7 @@ void BM_BurstWithLinearWalk(benchmark::State& state) {
     for (auto _ : state) {
         for (uint32_t i = 0; i < count; ++i) {
             quex::QuexDeviceRecord* record = RecordOf(handle.context, i);
-            quex::ListGuard guard(handle.context->results);
+            const std::lock_guard guard(quex::ListMutex(handle.context->results));
             if (quex::ListFindIf(handle.context->results, quex::CompareMac, record->info.macAddress) !=
                     nullptr ||
                 quex::ListAdd(handle.context->results, record) < 0)

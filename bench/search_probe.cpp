@@ -62,8 +62,10 @@ uint64_t MacNumber(const uint8_t* mac) {
 // The receive buffer of the library's own interface sockets, as the kernel
 // reports it (Linux: double the granted request).
 int LibraryReceiveBuffer(QuexHandle handle) {
+    quex::LocalInterfaces interfaces;
+    if (!quex::EnumerateLocalInterfaces(&interfaces, handle)) return 0;
     platform::SocketHandle* sockets = nullptr;
-    const int32_t count = quex::OpenAllInterfaceSockets(handle, &sockets);
+    const int32_t count = quex::OpenAllInterfaceSockets(handle, interfaces, &sockets);
     if (count <= 0) return 0;
     int size = 0;
     socklen_t length = sizeof size;

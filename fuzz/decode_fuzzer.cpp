@@ -1,5 +1,7 @@
 // Arbitrary datagrams through the reply decoder and the acceptance checks of
-// a received reply, with the record's invariants checked after each.
+// a received reply, with the record's invariants checked after each. Run by
+// libFuzzer (KELVO_FUZZ), and over the saved corpus by corpus_replay.cpp in
+// every build with tests.
 #include <cstdlib>
 #include <cstring>
 
@@ -9,6 +11,7 @@
 namespace {
 
 const uint8_t kTarget[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x74};
+constexpr uint32_t kMagic = QUEX_MAGIC_TELQ;  // the handle's magic
 
 // Every presence bit the decoder may set.
 constexpr uint32_t kKnownFields = quex::kPresentMac | quex::kPresentIp | quex::kPresentSubnet |
@@ -21,10 +24,10 @@ void Require(bool condition) {
     if (!condition) std::abort();
 }
 
-void CheckRecord(const QuexContext& context, const quex::QuexDeviceRecord& record) {
+void CheckRecord(const quex::QuexDeviceRecord& record) {
     const QuexDeviceInfo& info = record.info;
     Require(info.size == QUEX_DEVICE_INFO_SIZE);
-    Require(info.magic == context.magic);
+    Require(info.magic == kMagic);
     Require((info.presentFields & ~kKnownFields) == 0);
     Require((record.presentResults & ~7u) == 0);
     Require(info.version <= 0xFFFF);
@@ -42,31 +45,28 @@ void CheckRecord(const QuexContext& context, const quex::QuexDeviceRecord& recor
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    QuexContext context{};
-    context.magic = QUEX_MAGIC_TELQ;
-
     // The receive buffer as ReceiveResponse fills it: cleared, then the datagram.
     uint8_t buffer[quex::kReceiveBufferSize] = {};
     std::memcpy(buffer, data, size < sizeof buffer ? size : sizeof buffer);
     const int received = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
 
     quex::QuexDeviceRecord record;
-    Require(quex::InitDeviceRecord(&context, &record));
+    Require(quex::InitDeviceRecord(kMagic, &record));
     // Expect the datagram's own type, so that the walk runs whatever the type.
     const uint16_t ownType = static_cast<uint16_t>((buffer[4] << 8) | buffer[5]);
-    quex::DecodeResponse(&context, buffer, ownType, &record);
-    CheckRecord(context, record);
+    quex::DecodeResponse(kMagic, buffer, ownType, &record);
+    CheckRecord(record);
 
-    quex::ResetDeviceRecord(&context, &record);
-    if (quex::CheckResponse(&context, buffer, received, ownType, quex::kBroadcastMac, &record) == 0) {
+    quex::InitDeviceRecord(kMagic, &record);
+    if (quex::CheckResponse(kMagic, buffer, received, ownType, quex::kBroadcastMac, &record) == 0) {
         Require(size <= quex::kReceiveBufferSize);
         Require((record.info.presentFields & quex::kPresentMac) != 0);
     }
-    CheckRecord(context, record);
+    CheckRecord(record);
 
-    quex::ResetDeviceRecord(&context, &record);
-    if (quex::CheckResponse(&context, buffer, received, quex::DiscoveryResponse, kTarget, &record) == 0)
+    quex::InitDeviceRecord(kMagic, &record);
+    if (quex::CheckResponse(kMagic, buffer, received, quex::DiscoveryResponse, kTarget, &record) == 0)
         Require(std::memcmp(record.info.macAddress, kTarget, 6) == 0);
-    CheckRecord(context, record);
+    CheckRecord(record);
     return 0;
 }

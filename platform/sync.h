@@ -1,6 +1,7 @@
 // Threads, locks, events and timers with the semantics the library was
 // designed around (recursive mutexes, auto-reset events, relative waitable
-// timers in 100-ns units). One backend per operating system.
+// timers). Every time here is in milliseconds. One backend per operating
+// system.
 #pragma once
 
 #include <atomic>
@@ -9,19 +10,17 @@
 
 namespace platform {
 
-// Wait without limit.
+// Wait without limit; as a timer's due time, never (the timer is not armed).
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
-
-// The relative due time of an infinite (0xFFFFFFFF ms) wait in 100-ns units:
-// SetRelative leaves the timer as it is for this value (never armed).
-constexpr int64_t kNeverArmDueTime = static_cast<int64_t>(0xFFFFFFFFull) * -10000;
 
 // A native object that a socket wait can watch beside its sockets
 // (a descriptor on POSIX, a HANDLE on Windows); kNoWaitable when none.
 using Waitable = intptr_t;
 constexpr Waitable kNoWaitable = -1;
 
-// Mutex that the owning thread may take again (nested Lock/Unlock pairs).
+// Mutex that the owning thread may take again (nested lock/unlock pairs).
+// Lower-case lock/unlock make it a standard lockable: hold it for a scope
+// with std::lock_guard.
 class RecursiveMutex {
 public:
     RecursiveMutex();
@@ -29,8 +28,8 @@ public:
     RecursiveMutex(const RecursiveMutex&) = delete;
     RecursiveMutex& operator=(const RecursiveMutex&) = delete;
     bool Valid() const;
-    void Lock();
-    void Unlock();
+    void lock();
+    void unlock();
 
 private:
     void* impl_;
@@ -63,9 +62,9 @@ public:
     WaitableTimer(const WaitableTimer&) = delete;
     WaitableTimer& operator=(const WaitableTimer&) = delete;
     bool Valid() const;
-    // Arms the timer once. dueTime100ns < 0 is relative (-50000000 = 5 s);
-    // every arming replaces the previous one.
-    bool SetRelative(int64_t dueTime100ns);
+    // Arms the timer once, due dueMs from now (0: at once); every arming
+    // replaces the previous one. kInfinite leaves the timer as it is.
+    bool Arm(uint32_t dueMs);
     void Cancel();
     // Waits up to timeoutMs (0: test only, kInfinite: no limit); true when
     // the timer fired (and the firing is now consumed).

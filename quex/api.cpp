@@ -8,6 +8,7 @@
 #include "platform/notify.h"
 #include "quex/context.h"
 #include "quex/device_record.h"
+#include "quex/exchange_result.h"
 #include "quex/guarded_list.h"
 #include <quex/quex.h>
 #include "quex/requests.h"
@@ -187,8 +188,10 @@ QUEX_API int32_t QUEXGetSearchResults(QuexHandle handle, QuexDeviceInfo* results
 QUEX_API void QUEXStopSearch(QuexHandle handle) {
     Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = LookupContext(handle);
-        // A synchronous search is never stopped from here, nor a search from its own worker.
-        if (context != nullptr && context->searchRunning && context->searchAsync && !OnOwnWorker(context))
+        // A synchronous search is never stopped from here, nor a search from its own worker. A search
+        // that failed has ended, but its worker still waits to be joined.
+        if (context != nullptr && context->searchAsync &&
+            (context->searchRunning || context->searchThread != nullptr) && !OnOwnWorker(context))
             quex::StopSearchWorker(context);
         return QUEX_OK;
     });
@@ -200,7 +203,7 @@ QUEX_API int32_t QUEXGetDeviceInfo(QuexHandle handle, const uint8_t* mac, QuexDe
         if (context == nullptr || mac == nullptr || info == nullptr) return QUEX_FAILED;
         ResetLastError(context);
         quex::QuexDeviceRecord record;
-        quex::InitDeviceRecord(context, &record);
+        quex::InitDeviceRecord(context->magic, &record);
         const int32_t result = quex::QueryDevice(context, mac, &record);
         if (result == quex::kExchangeOk) std::memcpy(info, &record.info, sizeof *info);
         return result;

@@ -1,25 +1,17 @@
-// The wire format: reply decoding and the discovery request. Bytes in,
-// records out; the sockets are elsewhere.
+// The wire format: reply decoding, and the building of every request.
+// The sockets are elsewhere.
 #include "quex/codec.h"
 
 #include <cstddef>
 #include <cstring>
+
+#include "quex/wire_writer.h"
 
 namespace quex {
 
 const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 namespace {
-
-void PutBe16(uint8_t* out, uint16_t value) {
-    out[0] = static_cast<uint8_t>(value >> 8);
-    out[1] = static_cast<uint8_t>(value);
-}
-
-void PutBe32(uint8_t* out, uint32_t value) {
-    PutBe16(out, static_cast<uint16_t>(value >> 16));
-    PutBe16(out + 2, static_cast<uint16_t>(value));
-}
 
 // The value of a field: its length byte says how many bytes follow the code
 // and the length byte; false when they are not all in the view.
@@ -228,9 +220,9 @@ bool DecodeBytesField(const WireReader& field, uint8_t* bytes, uint8_t* limit) {
     return true;
 }
 
-bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_t expectedType,
+bool DecodeResponse(uint32_t magic, const uint8_t* datagram, uint16_t expectedType,
                     QuexDeviceRecord* record) {
-    if (context == nullptr || datagram == nullptr || record == nullptr) return false;
+    if (datagram == nullptr || record == nullptr) return false;
     // The whole receive buffer is the bound, whatever the header claims;
     // bytes past the received end are zeros and walk as empty fields.
     const WireReader packet(datagram, kReceiveBufferSize);
@@ -238,7 +230,7 @@ bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_
     if (!packet.FetchBe32(0, &header.magic) || !packet.FetchBe16(4, &header.type) ||
         !packet.FetchBe16(6, &header.length))
         return false;
-    if (header.magic != context->magic || header.type != expectedType) return false;
+    if (header.magic != magic || header.type != expectedType) return false;
 
     record->info.presentFields = 0;
     record->presentResults = 0;
@@ -258,14 +250,13 @@ bool DecodeResponse(const QuexContext* context, const uint8_t* datagram, uint16_
     return allDecoded;
 }
 
-int32_t CheckResponse(const QuexContext* context, const uint8_t* datagram, int receivedLength,
-                      uint16_t expectedType, const uint8_t* targetMac, QuexDeviceRecord* record) {
-    if (context == nullptr || datagram == nullptr || targetMac == nullptr || record == nullptr)
-        return kExchangeFailed;
+int32_t CheckResponse(uint32_t magic, const uint8_t* datagram, int receivedLength, uint16_t expectedType,
+                      const uint8_t* targetMac, QuexDeviceRecord* record) {
+    if (datagram == nullptr || targetMac == nullptr || record == nullptr) return kExchangeFailed;
     // A datagram larger than the buffer is refused, not decoded from its first part.
     if (receivedLength <= 0 || static_cast<size_t>(receivedLength) > kReceiveBufferSize)
         return kExchangeFailed;
-    if (!DecodeResponse(context, datagram, expectedType, record)) return kExchangeFailed;
+    if (!DecodeResponse(magic, datagram, expectedType, record)) return kExchangeFailed;
     if ((record->info.presentFields & kPresentMac) == 0) return kExchangeFailed;
     if (std::memcmp(targetMac, kBroadcastMac, sizeof kBroadcastMac) != 0 &&
         std::memcmp(targetMac, record->info.macAddress, sizeof record->info.macAddress) != 0)
@@ -273,39 +264,106 @@ int32_t CheckResponse(const QuexContext* context, const uint8_t* datagram, int r
     return kExchangeOk;
 }
 
-void WriteVersionField(uint8_t* buffer) {
-    if (buffer == nullptr) return;
-    buffer[0] = Version;
-    buffer[1] = 2;
-    PutBe16(buffer + 2, 0x0200);
+namespace {
+
+constexpr uint16_t kProtocolVersion = 0x0200;
+constexpr size_t kTypeFieldOffset = 4;  // in the header, after the magic
+constexpr size_t kMacSize = 6;
+constexpr size_t kDigestSize = 16;
+constexpr size_t kMaxPlainPassword = 255;
+// Field 20 (4 bytes) and field 21 (18 bytes): the discovery request's tail,
+// and the authenticated requests' after the digest.
+constexpr size_t kTrailerSize = 4 + 18;
+
+void PutHeader(WireWriter& out, uint32_t magic, uint16_t type, size_t payloadLength) {
+    out.PutBe32(magic);
+    out.PutBe16(type);
+    out.PutBe16(static_cast<uint16_t>(payloadLength));
 }
 
-void WriteGuidField(const QuexContext* context, uint8_t* buffer) {
-    if (context == nullptr || buffer == nullptr) return;
-    const QuexGuid& guid = context->vendorGuid;
-    buffer[0] = VendorGuid;
-    buffer[1] = 16;
-    PutBe32(buffer + 2, guid.data1);
-    PutBe16(buffer + 6, guid.data2);
-    PutBe16(buffer + 8, guid.data3);
-    std::memcpy(buffer + 10, guid.data4, sizeof guid.data4);
+void PutTrailer(WireWriter& out, const QuexGuid& guid) {
+    out.PutU8(Version);
+    out.PutU8(2);
+    out.PutBe16(kProtocolVersion);
+    out.PutU8(VendorGuid);
+    out.PutU8(16);
+    out.PutBe32(guid.data1);
+    out.PutBe16(guid.data2);
+    out.PutBe16(guid.data3);
+    out.PutBytes(guid.data4, sizeof guid.data4);
 }
 
-void WriteHeader(uint8_t* buffer, uint32_t magic, uint16_t type, uint16_t length) {
-    if (buffer == nullptr) return;
-    PutBe32(buffer, magic);
-    PutBe16(buffer + 4, type);
-    PutBe16(buffer + 6, length);
+// Bytes before the authentication length byte: the fixed settings, then the
+// target MAC. 0 for a type that is not a configuration request.
+size_t FixedBodySize(uint16_t type) {
+    switch (type) {
+    case RebootRequest:
+        return kMacSize;
+    case SetNetworkRequest:
+        return 12 + kMacSize;
+    case SetDhcpRequest:
+        return 1 + kMacSize;
+    default:
+        return 0;
+    }
 }
 
-void BuildDiscoveryRequest(const QuexContext* context, const uint8_t* targetMac, uint8_t* out36) {
+void PutFixedBody(WireWriter& out, const ConfigurationRequest& request) {
+    if (request.type == SetNetworkRequest) {
+        out.PutBytes(&request.ipAddress, 4);
+        out.PutBytes(&request.subnetMask, 4);
+        out.PutBytes(&request.gateway, 4);
+    } else if (request.type == SetDhcpRequest) {
+        out.PutU8(request.dhcp);
+    }
+    out.PutBytes(request.mac, kMacSize);
+}
+
+size_t Finished(const WireWriter& out) { return out.Ok() ? out.Size() : 0; }
+
+}  // namespace
+
+void BuildDiscoveryRequest(const WireIdentity& identity, const uint8_t* targetMac, uint8_t* out36) {
     if (out36 == nullptr) return;
     std::memset(out36, 0, kDiscoveryRequestSize);
-    if (context == nullptr || targetMac == nullptr) return;
-    WriteHeader(out36, context->magic, DiscoveryRequest, kDiscoveryRequestSize - kHeaderSize);
-    std::memcpy(out36 + 8, targetMac, 6);
-    WriteVersionField(out36 + 14);
-    WriteGuidField(context, out36 + 18);
+    if (targetMac == nullptr) return;
+    WireWriter out(out36, kDiscoveryRequestSize);
+    PutHeader(out, identity.magic, DiscoveryRequest, kDiscoveryRequestSize - kHeaderSize);
+    out.PutBytes(targetMac, kMacSize);
+    PutTrailer(out, identity.vendorGuid);
+}
+
+size_t BuildSignedRequest(const WireIdentity& identity, const ConfigurationRequest& request,
+                          const RequestSigner& sign, uint8_t* out, size_t capacity) {
+    const size_t bodySize = FixedBodySize(request.type);
+    if (bodySize == 0 || !sign) return 0;
+    WireWriter writer(out, capacity);
+    PutHeader(writer, identity.magic, request.type, bodySize + 1 + kDigestSize + kTrailerSize);
+    PutFixedBody(writer, request);
+    writer.PutU8(kDigestSize);
+    if (!writer.Ok()) return 0;
+    // Over the type field as it stands and the payload through the length byte.
+    uint8_t digest[kDigestSize];
+    if (!sign(writer.Data() + kTypeFieldOffset, writer.Data() + kHeaderSize, writer.Size() - kHeaderSize,
+              digest))
+        return 0;
+    writer.PutBytes(digest, sizeof digest);
+    PutTrailer(writer, identity.vendorGuid);
+    return Finished(writer);
+}
+
+size_t BuildPlainRequest(const WireIdentity& identity, const ConfigurationRequest& request,
+                         const char* password, uint8_t* out, size_t capacity) {
+    const size_t bodySize = FixedBodySize(request.type);
+    if (bodySize == 0 || password == nullptr) return 0;
+    const size_t passwordLength = std::strlen(password);
+    if (passwordLength > kMaxPlainPassword) return 0;
+    WireWriter writer(out, capacity);
+    PutHeader(writer, identity.magic, request.type, bodySize + 1 + passwordLength);
+    PutFixedBody(writer, request);
+    writer.PutU8(static_cast<uint8_t>(passwordLength));
+    writer.PutBytes(password, passwordLength);  // without its terminator
+    return Finished(writer);
 }
 
 }  // namespace quex

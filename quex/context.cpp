@@ -2,12 +2,14 @@
 #include "quex/context.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "platform/ipv4_text.h"
 #include "platform/net.h"
 #include "platform/notify.h"
 #include "quex/challenge_memory.h"
+#include "quex/codec.h"
 #include "quex/device_record.h"
 #include "quex/guarded_list.h"
 #include "quex/result_index.h"
@@ -28,13 +30,15 @@ constexpr char kMulticastGroup[] = "224.0.5.128";
 constexpr uint16_t kQuexPort = 2362;
 constexpr int32_t kMulticastTtl = 64;
 constexpr uint32_t kPollMs = 200;
-constexpr int64_t kReplyTimeout = -300000000;  // 30 s in 100-ns units
-constexpr int64_t kInfoTimeout = -50000000;    // 5 s
-constexpr int64_t kDefaultQuietTime = -50000000;
+constexpr uint32_t kReplyTimeoutMs = 30000;
+constexpr uint32_t kInfoTimeoutMs = 5000;
+constexpr uint32_t kDefaultQuietMs = 5000;
 
 }  // namespace
 
 GuardedList* HandleRegistry() { return &gHandleRegistry; }
+
+WireIdentity IdentityOf(const QuexContext& context) { return {context.magic, context.vendorGuid}; }
 
 QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
     if (vendorGuid == nullptr) return nullptr;
@@ -59,10 +63,10 @@ QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
     context->multicastGroup = group;
     context->port = kQuexPort;
     context->requestPollMs = kPollMs;
-    context->replyTimeout = kReplyTimeout;
-    context->infoTimeout = kInfoTimeout;
+    context->replyTimeoutMs = kReplyTimeoutMs;
+    context->infoTimeoutMs = kInfoTimeoutMs;
     context->searchPollMs = kPollMs;
-    context->quietTime = kDefaultQuietTime;
+    context->quietTimeMs = kDefaultQuietMs;
     // Descriptor 0 is a real descriptor: "none" is -1.
     context->notifyWindow = QUEX_NO_WINDOW;
     context->notifyEvent = QUEX_NO_EVENT;
@@ -87,6 +91,12 @@ QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
 void DestroyContext(QuexContext* context) {
     if (context == nullptr) return;
     ListRemove(&gHandleRegistry, context);
+    // A worker that ended on its own (its search failed) and was never joined.
+    if (context->searchThread != nullptr) {
+        context->searchThread->Join();
+        delete context->searchThread;
+        context->searchThread = nullptr;
+    }
     delete context->stopEvent;
     context->stopEvent = nullptr;
     delete context->searchTimer;
@@ -115,7 +125,7 @@ QuexContext* LookupContext(QuexHandle handle) {
 
 void SetContextError(QuexContext* context, int32_t code, const char* message) {
     if (context == nullptr || message == nullptr || code == -1) return;
-    context->errorLock.Lock();
+    const std::lock_guard guard(context->errorLock);
     context->lastErrorCode = code;
     const size_t capacity = sizeof context->lastErrorMessage;
     size_t length = 0;
@@ -123,22 +133,18 @@ void SetContextError(QuexContext* context, int32_t code, const char* message) {
     // memmove: the message may be the context's own text.
     std::memmove(context->lastErrorMessage, message, length);
     std::memset(context->lastErrorMessage + length, 0, capacity - length);
-    context->errorLock.Unlock();
 }
 
 int32_t ContextErrorCode(QuexContext* context) {
-    context->errorLock.Lock();
-    const int32_t code = context->lastErrorCode;
-    context->errorLock.Unlock();
-    return code;
+    const std::lock_guard guard(context->errorLock);
+    return context->lastErrorCode;
 }
 
 void CopyContextErrorMessage(QuexContext* context, char* buffer, size_t size) {
     if (size == 0) return;
-    context->errorLock.Lock();
+    const std::lock_guard guard(context->errorLock);
     // NUL-padded to size; a longer message arrives cut at size - 1.
     std::strncpy(buffer, context->lastErrorMessage, size);
-    context->errorLock.Unlock();
     buffer[size - 1] = '\0';
 }
 

@@ -12,6 +12,7 @@
 namespace quex {
 struct ChallengeMemory;
 struct ResultIndex;
+struct WireIdentity;
 }  // namespace quex
 
 struct QuexContext {
@@ -25,11 +26,13 @@ struct QuexContext {
     uint32_t multicastGroup;  // 224.0.5.128, network order
     uint16_t port;            // 2362, host order
     uint32_t requestPollMs;   // 200: poll time-out of the request loops
-    int64_t replyTimeout;     // -300000000 (30 s) in 100-ns units
-    int64_t infoTimeout;      // -50000000 (5 s)
+    uint32_t replyTimeoutMs;  // 30000: how long a configuration request waits for its reply
+    uint32_t infoTimeoutMs;   // 5000: how long a device information query waits
     // Read by QUEXStopSearch from any thread while a search runs, so atomic.
+    // searchRunning is also cleared by a worker whose search failed.
     std::atomic<int32_t> searchRunning;
     std::atomic<int32_t> searchAsync;
+    std::atomic<bool> searchFailed;  // the last search's wait or read failed (set by its worker)
     platform::Thread* searchThread;
     uint32_t searchPollMs;  // 200: poll time-out of the search worker
     QuexNotifyCallback notifyCallback;
@@ -38,7 +41,7 @@ struct QuexContext {
     QuexEvent notifyEvent;  // the library's own reference, or QUEX_NO_EVENT
     uintptr_t notifyUserData;
     platform::Event* stopEvent;
-    int64_t quietTime;  // relative due time of searchTimer
+    uint32_t quietTimeMs;  // of a synchronous search; platform::kInfinite: searchTimer never armed
     platform::WaitableTimer* searchTimer;
     quex::GuardedList* results;         // heap QuexDeviceRecords, oldest first
     quex::ResultIndex* resultIndex;     // MACs of results; changed with it, under its lock
@@ -47,14 +50,6 @@ struct QuexContext {
 
 namespace quex {
 
-// What an exchange with a device, or a step of one, comes to. A
-// configuration request may also return the device's own result code (1..255).
-enum ExchangeResult : int32_t {
-    kExchangeOk = QUEX_OK,
-    kExchangeFailed = QUEX_FAILED,       // bad argument, no socket, no timer, a failed wait
-    kExchangeTimedOut = QUEX_TIMED_OUT,  // also the last error code of a time-out
-};
-
 extern const char kMessageSucceeded[];           // "Operation succeeded"
 extern const char kMessageTimedOut[];            // "Operation timed out"
 extern const char kMessageChallengeWithdrawn[];  // "Device withdrew its challenge; request not sent"
@@ -62,8 +57,11 @@ extern const char kMessageChallengeWithdrawn[];  // "Device withdrew its challen
 QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid);
 // Also releases a notification window or event still held in the context
 // (a holder that releases one itself sets the field to QUEX_NO_WINDOW /
-// QUEX_NO_EVENT). Does not stop the search worker: stop it first.
+// QUEX_NO_EVENT). Does not stop the search worker: stop it first (a worker
+// that ended on its own is joined here).
 void DestroyContext(QuexContext* context);
+// What the codec writes for this handle: its magic and vendor GUID.
+WireIdentity IdentityOf(const QuexContext& context);
 // The process-wide registry of open contexts (items: QuexContext*).
 GuardedList* HandleRegistry();
 // The handle's context while the registry holds it, else nullptr.

@@ -6,8 +6,6 @@
 
 #include <quex/quex.h>
 
-struct QuexContext;
-
 namespace quex {
 
 struct QuexDeviceRecord {
@@ -41,9 +39,11 @@ enum PresentResultBit : uint32_t {
     kPresentResultMessage = 1u << 2,
 };
 
-bool InitDeviceRecord(const QuexContext* context, QuexDeviceRecord* record);
-QuexDeviceRecord* NewDeviceRecord(const QuexContext* context);  // nullptr on failure
-void ResetDeviceRecord(const QuexContext* context, QuexDeviceRecord* record);
+// Presets the record for a handle of this magic: every byte zero, then size
+// 852, version 0x0200 and the magic. Also how a record is reset for the next
+// datagram. False (nothing written) for a missing record.
+bool InitDeviceRecord(uint32_t magic, QuexDeviceRecord* record);
+QuexDeviceRecord* NewDeviceRecord(uint32_t magic);  // preset; nullptr without memory
 void DeleteDeviceRecord(QuexDeviceRecord* record);
 
 }  // namespace quex

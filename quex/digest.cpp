@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/md5.h"
-#include "quex/context.h"
+#include "quex/exchange_result.h"
 
 namespace quex {
 

@@ -2,6 +2,7 @@
 // so operations may call each other while a caller holds the lock.
 #include "quex/guarded_list.h"
 
+#include <mutex>
 #include <new>
 
 #include "platform/sync.h"
@@ -72,24 +73,18 @@ void ListDestroy(GuardedList* list) {
     delete list;
 }
 
-void ListLock(GuardedList* list) {
-    if (list != nullptr) MutexOf(list)->Lock();
-}
-
-void ListUnlock(GuardedList* list) {
-    if (list != nullptr) MutexOf(list)->Unlock();
-}
+platform::RecursiveMutex& ListMutex(GuardedList* list) { return *MutexOf(list); }
 
 int32_t ListAdd(GuardedList* list, void* item) {
     if (list == nullptr) return -1;
-    ListGuard guard(list);
+    const std::lock_guard guard(ListMutex(list));
     if (ListContains(list, item)) return -1;
     return ListAppend(list, item);
 }
 
 int32_t ListAppend(GuardedList* list, void* item) {
     if (list == nullptr) return -1;
-    ListGuard guard(list);
+    const std::lock_guard guard(ListMutex(list));
     auto* node = new (std::nothrow) GuardedListNode{list->tail, nullptr, item};
     if (node == nullptr) return -1;
     if (list->tail != nullptr)
@@ -102,7 +97,7 @@ int32_t ListAppend(GuardedList* list, void* item) {
 
 void ListRemove(GuardedList* list, void* item) {
     if (list == nullptr) return;
-    ListGuard guard(list);
+    const std::lock_guard guard(ListMutex(list));
     if (GuardedListNode* node = FindLocked(list, item)) UnlinkLocked(list, node);
 }
 
@@ -110,13 +105,13 @@ int32_t ListContains(GuardedList* list, const void* item) { return ListFind(list
 
 GuardedListNode* ListFind(GuardedList* list, const void* item) {
     if (list == nullptr) return nullptr;
-    ListGuard guard(list);
+    const std::lock_guard guard(ListMutex(list));
     return FindLocked(list, item);
 }
 
 void* ListPopFront(GuardedList* list) {
     if (list == nullptr) return nullptr;
-    ListGuard guard(list);
+    const std::lock_guard guard(ListMutex(list));
     GuardedListNode* node = list->head;
     if (node == nullptr) return nullptr;
     void* item = node->item;
@@ -126,19 +121,19 @@ void* ListPopFront(GuardedList* list) {
 
 void ListClear(GuardedList* list) {
     if (list == nullptr) return;
-    ListGuard guard(list);
+    const std::lock_guard guard(ListMutex(list));
     while (list->count > 0) ListPopFront(list);
 }
 
 int32_t ListCount(GuardedList* list) {
     if (list == nullptr) return -1;
-    ListGuard guard(list);
+    const std::lock_guard guard(ListMutex(list));
     return list->count;
 }
 
 void* ListGetAt(GuardedList* list, int32_t index) {
     if (list == nullptr || index < 0) return nullptr;
-    ListGuard guard(list);
+    const std::lock_guard guard(ListMutex(list));
     if (index >= list->count) return nullptr;
     GuardedListNode* node = list->head;
     for (int32_t step = 0; step < index; ++step) node = node->next;
@@ -147,7 +142,7 @@ void* ListGetAt(GuardedList* list, int32_t index) {
 
 void* ListFindIf(GuardedList* list, ListPredicate predicate, const void* key) {
     if (list == nullptr || predicate == nullptr) return nullptr;
-    ListGuard guard(list);
+    const std::lock_guard guard(ListMutex(list));
     for (GuardedListNode* node = list->head; node != nullptr; node = node->next)
         if (predicate(key, node->item) == 0) return node->item;
     return nullptr;

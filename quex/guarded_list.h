@@ -1,5 +1,8 @@
 // A doubly linked list of untyped items with its own recursive lock. The
 // list never owns its items: clearing or destroying it frees nodes only.
+// Every operation takes the lock itself; a caller that needs several
+// operations as one holds it for a scope:
+//     const std::lock_guard guard(ListMutex(list));
 #pragma once
 
 #include <atomic>
@@ -27,8 +30,8 @@ using ListPredicate = int (*)(const void* key, const void* item);
 
 GuardedList* ListCreate();            // nullptr without memory
 void ListDestroy(GuardedList* list);  // null ignored
-void ListLock(GuardedList* list);
-void ListUnlock(GuardedList* list);
+// The list's lock (made on first use for a static list); list is not null.
+platform::RecursiveMutex& ListMutex(GuardedList* list);
 int32_t ListAdd(GuardedList* list, void* item);  // position, or -1 (present / no memory)
 // ListAdd without the presence check, for an item the caller knows is not
 // listed (a fresh allocation): constant time. Position, or -1 (no memory).
@@ -41,17 +44,5 @@ void ListClear(GuardedList* list);
 int32_t ListCount(GuardedList* list);  // -1 for null
 void* ListGetAt(GuardedList* list, int32_t index);
 void* ListFindIf(GuardedList* list, ListPredicate predicate, const void* key);
-
-// Holds a list's lock for a scope.
-class ListGuard {
-public:
-    explicit ListGuard(GuardedList* list) : list_(list) { ListLock(list_); }
-    ~ListGuard() { ListUnlock(list_); }
-    ListGuard(const ListGuard&) = delete;
-    ListGuard& operator=(const ListGuard&) = delete;
-
-private:
-    GuardedList* list_;
-};
 
 }  // namespace quex

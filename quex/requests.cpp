@@ -1,6 +1,8 @@
 // Directed queries and configuration requests. Each exchange sends its
 // request exactly once and waits for the first matching reply or its
-// time-out; sockets and timers live only for the exchange.
+// time-out; a request that cannot leave, or a wait or read that fails, ends
+// it at once with the reason as the last error. Sockets and timers live only
+// for the exchange.
 #include "quex/requests.h"
 
 #include <cstring>
@@ -12,26 +14,19 @@
 #include "quex/challenge_memory.h"
 #include "quex/codec.h"
 #include "quex/digest.h"
-#include "quex/guarded_list.h"
+#include "quex/exchange_result.h"
 #include "quex/sockets.h"
 
 namespace quex {
 namespace {
 
 constexpr size_t kMacSize = 6;
-constexpr size_t kDigestSize = 16;
-constexpr size_t kTrailerSize = 4 + 18;  // field 20, then field 21
-constexpr size_t kMaxPlainPassword = 255;
-// Largest fixed body (set network: address, mask, gateway, MAC) plus the
-// length byte and the longer of the two authentication forms.
-constexpr size_t kMaxBodySize = 18;
-constexpr size_t kMaxRequestSize = kHeaderSize + kMaxBodySize + 1 + kMaxPlainPassword;
-static_assert(kDigestSize + kTrailerSize <= kMaxPlainPassword, "digest form fits the buffer");
 
-// The sockets of OpenAllInterfaceSockets, closed with the scope.
+// One socket per listed interface (OpenAllInterfaceSockets), closed with the scope.
 class InterfaceSockets {
 public:
-    explicit InterfaceSockets(QuexContext* context) : count_(OpenAllInterfaceSockets(context, &sockets_)) {}
+    InterfaceSockets(QuexContext* context, const LocalInterfaces& interfaces)
+        : count_(OpenAllInterfaceSockets(context, interfaces, &sockets_)) {}
     ~InterfaceSockets() {
         if (count_ > 0) CloseInterfaceSockets(sockets_, count_);
     }
@@ -62,19 +57,6 @@ private:
     SocketHandle socket_;
 };
 
-// An address list destroyed with the scope.
-class AddressList {
-public:
-    AddressList() : list_(ListCreate()) {}
-    ~AddressList() { ListDestroy(list_); }
-    AddressList(const AddressList&) = delete;
-    AddressList& operator=(const AddressList&) = delete;
-    GuardedList* Get() const { return list_; }
-
-private:
-    GuardedList* list_;
-};
-
 bool IsWildcard(const uint8_t* mac) { return std::memcmp(mac, kBroadcastMac, kMacSize) == 0; }
 
 int32_t TimedOut(QuexContext* context) {
@@ -82,28 +64,15 @@ int32_t TimedOut(QuexContext* context) {
     return kExchangeTimedOut;
 }
 
-// The request types and the part of the body that precedes the
-// authentication block (the target MAC is its last six bytes).
-struct RequestShape {
-    uint16_t requestType;
-    uint16_t replyType;
-    uint8_t body[kMaxBodySize];
-    size_t bodyLength;
-};
-
-int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const char* password,
-                                const RequestShape& shape) {
-    if (context == nullptr || mac == nullptr || password == nullptr) return kExchangeFailed;
+// Finds the device's interface, asks for its challenge there, builds the
+// request in digest or plain form and exchanges it for the device's reply.
+int32_t RunConfigurationRequest(QuexContext* context, const char* password,
+                                const ConfigurationRequest& request) {
+    if (context == nullptr || password == nullptr) return kExchangeFailed;
+    const uint8_t* mac = request.mac;
 
     const int64_t interfaceAddress = FindDeviceInterface(context, mac);
     if (interfaceAddress < 0) return kExchangeFailed;
-
-    uint8_t request[kMaxRequestSize] = {};
-    WriteHeader(request, context->magic, shape.requestType, 0);
-    uint8_t* payload = request + kHeaderSize;
-    std::memcpy(payload, shape.body, shape.bodyLength);
-    uint8_t* lengthByte = payload + shape.bodyLength;
-    uint8_t* authentication = lengthByte + 1;
 
     // A fresh query for every request: the challenge is always the latest.
     uint8_t challenge[kChallengeBlockSize] = {};
@@ -116,31 +85,24 @@ int32_t RunConfigurationRequest(QuexContext* context, const uint8_t* mac, const 
         return kExchangeFailed;
     }
 
-    size_t payloadLength = 0;
-    const size_t passwordLength = std::strlen(password);
+    uint8_t datagram[kMaxRequestSize];
+    size_t length = 0;
     if (challenge[0] == 14) {
-        *lengthByte = static_cast<uint8_t>(kDigestSize);
-        const int32_t digested =
-            ComputeRequestDigest(challenge, password, payload, static_cast<int16_t>(shape.bodyLength + 1),
-                                 request + 4, authentication);
-        if (digested != 0) return digested;
-        WriteVersionField(authentication + kDigestSize);
-        WriteGuidField(context, authentication + kDigestSize + 4);
-        payloadLength = shape.bodyLength + 1 + kDigestSize + kTrailerSize;
+        const RequestSigner sign = [&](const uint8_t* typeField, const uint8_t* prefix, size_t prefixLength,
+                                       uint8_t* digest) {
+            return ComputeRequestDigest(challenge, password, prefix, static_cast<int16_t>(prefixLength),
+                                        typeField, digest) == kExchangeOk;
+        };
+        length = BuildSignedRequest(IdentityOf(*context), request, sign, datagram, sizeof datagram);
     } else {
-        // The length byte cannot carry more; a cut password would be wrong.
-        if (passwordLength > kMaxPlainPassword) return kExchangeFailed;
-        *lengthByte = static_cast<uint8_t>(passwordLength);
-        std::memcpy(authentication, password, passwordLength);
-        payloadLength = shape.bodyLength + 1 + passwordLength;
+        length = BuildPlainRequest(IdentityOf(*context), request, password, datagram, sizeof datagram);
     }
-    WriteHeader(request, context->magic, shape.requestType, static_cast<uint16_t>(payloadLength));
+    if (length == 0) return kExchangeFailed;
 
     QuexDeviceRecord record;
-    if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
-    const int32_t exchanged =
-        ExchangeOnInterface(context, static_cast<uint32_t>(interfaceAddress), shape.replyType, mac, request,
-                            kHeaderSize + payloadLength, &record);
+    if (!InitDeviceRecord(context->magic, &record)) return kExchangeFailed;
+    const int32_t exchanged = ExchangeOnInterface(context, static_cast<uint32_t>(interfaceAddress),
+                                                  ReplyTypeOf(request.type), mac, datagram, length, &record);
     if (exchanged != kExchangeOk) return exchanged;
 
     const bool hasError = (record.presentResults & kPresentErrorCode) != 0;
@@ -161,30 +123,36 @@ namespace {
 constexpr uint32_t kOtherAnswersMs = 200;
 
 // Reads the device's answers through the sockets other than first, one each,
-// until every socket has brought one or settleMs have passed.
-void AwaitOtherAnswers(QuexContext* context, const SocketHandle* sockets, size_t count, size_t first,
+// until every socket has brought one or settleMs have passed. False when a
+// wait or read failed (the reason is the last error).
+bool AwaitOtherAnswers(QuexContext* context, const SocketHandle* sockets, size_t count, size_t first,
                        const uint8_t* mac, uint32_t settleMs, bool* ready) {
     const std::unique_ptr<bool[]> answered(new (std::nothrow) bool[count]());
     QuexDeviceRecord other;
-    if (!answered || !InitDeviceRecord(context, &other)) return;
+    // Without memory the settling is skipped: the answer in hand stands.
+    if (!answered || !InitDeviceRecord(context->magic, &other)) return true;
     answered[first] = true;
     size_t left = count - 1;
     const uint64_t deadline = platform::MonotonicMs() + settleMs;
     while (left > 0) {
         const uint64_t now = platform::MonotonicMs();
-        if (now >= deadline) return;
-        if (platform::WaitReadable(sockets, count, static_cast<uint32_t>(deadline - now), ready) <= 0) return;
+        if (now >= deadline) return true;
+        const int readable =
+            WaitForAnswers(context, sockets, count, static_cast<uint32_t>(deadline - now), ready);
+        if (readable <= 0) return readable == 0;
         for (size_t i = 0; i < count; ++i) {
             if (!ready[i]) continue;
             // Read whatever came, so that a socket already answered does not keep the wait busy.
-            ResetDeviceRecord(context, &other);
-            if (ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, &other) == kExchangeOk &&
-                !answered[i]) {
+            InitDeviceRecord(context->magic, &other);
+            const ReplyOutcome outcome = ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, &other);
+            if (outcome == ReplyOutcome::Failed) return false;
+            if (outcome == ReplyOutcome::Accepted && !answered[i]) {
                 answered[i] = true;
                 --left;
             }
         }
     }
+    return true;
 }
 
 // Sends the directed query on the sockets and waits for the first answer of
@@ -197,21 +165,26 @@ int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int3
     const std::unique_ptr<bool[]> ready(new (std::nothrow) bool[static_cast<size_t>(count)]());
     if (!ready) return kExchangeFailed;
 
-    SendDiscoveryRequest(context, sockets, count, mac);
-    if (!timer.SetRelative(context->infoTimeout)) return kExchangeFailed;
+    // Sent once; a query that left through no interface ends at once, with the reason.
+    if (SendDiscoveryRequest(context, sockets, count, mac) == GroupSendOutcome::NoneSent)
+        return kExchangeFailed;
+    if (!timer.Arm(context->infoTimeoutMs)) return kExchangeFailed;
 
     // Every socket is watched, however many interfaces the host has.
     const size_t watched = static_cast<size_t>(count);
     for (;;) {
-        const int readyCount = platform::WaitReadable(sockets, watched, context->requestPollMs, ready.get());
+        const int readyCount = WaitForAnswers(context, sockets, watched, context->requestPollMs, ready.get());
         if (readyCount < 0) return kExchangeFailed;
         for (size_t i = 0; readyCount > 0 && i < watched; ++i) {
             if (!ready[i]) continue;
-            ResetDeviceRecord(context, record);
-            if (ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, record) == kExchangeOk) {
+            InitDeviceRecord(context->magic, record);
+            const ReplyOutcome outcome = ReceiveResponse(context, sockets[i], DiscoveryResponse, mac, record);
+            if (outcome == ReplyOutcome::Failed) return kExchangeFailed;
+            if (outcome == ReplyOutcome::Accepted) {
                 RememberChallenge(context, *record);
-                if (settleMs > 0 && watched > 1)
-                    AwaitOtherAnswers(context, sockets, watched, i, mac, settleMs, ready.get());
+                if (settleMs > 0 && watched > 1 &&
+                    !AwaitOtherAnswers(context, sockets, watched, i, mac, settleMs, ready.get()))
+                    return kExchangeFailed;
                 return kExchangeOk;
             }
         }
@@ -225,7 +198,9 @@ int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int3
 
 int32_t QueryDevice(QuexContext* context, const uint8_t* mac, QuexDeviceRecord* record) {
     if (context == nullptr || mac == nullptr || IsWildcard(mac) || record == nullptr) return kExchangeFailed;
-    InterfaceSockets sockets(context);
+    LocalInterfaces interfaces;
+    if (!EnumerateLocalInterfaces(&interfaces, context)) return kExchangeFailed;
+    InterfaceSockets sockets(context, interfaces);
     if (sockets.Count() <= 0) return kExchangeFailed;
     return AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, record);
 }
@@ -249,17 +224,21 @@ int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_
     platform::WaitableTimer timer;
     if (!timer.Valid()) return kExchangeFailed;
 
-    SendToGroup(context, socket.Get(), 1, request, length);
-    if (!timer.SetRelative(context->replyTimeout)) return kExchangeFailed;
+    // Sent once; a request that could not leave ends the exchange at once, with the reason.
+    if (SendToGroup(context, socket.Get(), 1, request, length) == GroupSendOutcome::NoneSent)
+        return kExchangeFailed;
+    if (!timer.Arm(context->replyTimeoutMs)) return kExchangeFailed;
 
     for (;;) {
         bool ready[1] = {};
-        const int readyCount = platform::WaitReadable(socket.Get(), 1, context->requestPollMs, ready);
+        const int readyCount = WaitForAnswers(context, socket.Get(), 1, context->requestPollMs, ready);
         if (readyCount < 0) return kExchangeFailed;
-        ResetDeviceRecord(context, record);
-        if (readyCount > 0 && ready[0] &&
-            ReceiveResponse(context, *socket.Get(), replyType, mac, record) == kExchangeOk)
-            return kExchangeOk;
+        InitDeviceRecord(context->magic, record);
+        if (readyCount > 0 && ready[0]) {
+            const ReplyOutcome outcome = ReceiveResponse(context, *socket.Get(), replyType, mac, record);
+            if (outcome == ReplyOutcome::Accepted) return kExchangeOk;
+            if (outcome == ReplyOutcome::Failed) return kExchangeFailed;
+        }
         // Checked on every pass, whether or not a datagram came.
         if (timer.Wait(0)) return TimedOut(context);
     }
@@ -268,15 +247,14 @@ int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_
 int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac) {
     if (context == nullptr || mac == nullptr || IsWildcard(mac)) return kExchangeFailed;
 
-    AddressList addresses;
-    if (addresses.Get() == nullptr) return kExchangeFailed;
-    const int32_t count = EnumerateLocalAddresses(addresses.Get(), context);
-    if (count <= 0) return kExchangeFailed;
-    if (count == 1) return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ListGetAt(addresses.Get(), 0)));
+    // Listed once: the count decides, and the same list gives the sockets.
+    LocalInterfaces interfaces;
+    if (!EnumerateLocalInterfaces(&interfaces, context)) return kExchangeFailed;
+    if (interfaces.size() == 1) return interfaces[0].address;
 
     QuexDeviceRecord record;
-    if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
-    InterfaceSockets sockets(context);
+    if (!InitDeviceRecord(context->magic, &record)) return kExchangeFailed;
+    InterfaceSockets sockets(context, interfaces);
     if (sockets.Count() <= 0) return kExchangeFailed;
     if (AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, &record, kOtherAnswersMs) !=
         kExchangeOk)
@@ -290,7 +268,7 @@ int32_t FetchChallenge(QuexContext* context, uint32_t localAddress, const uint8_
         return kExchangeFailed;
 
     QuexDeviceRecord record;
-    if (!InitDeviceRecord(context, &record)) return kExchangeFailed;
+    if (!InitDeviceRecord(context->magic, &record)) return kExchangeFailed;
     if (QueryDeviceThrough(context, localAddress, mac, &record) != kExchangeOk) return kExchangeFailed;
     if ((record.info.presentFields & kPresentChallenge) != 0 &&
         record.info.challengeLength == sizeof record.info.challenge) {
@@ -302,29 +280,25 @@ int32_t FetchChallenge(QuexContext* context, uint32_t localAddress, const uint8_
 
 int32_t RebootDevice(QuexContext* context, const uint8_t* mac, const char* password) {
     if (mac == nullptr) return kExchangeFailed;
-    RequestShape shape{RebootRequest, RebootResponse, {}, kMacSize};
-    std::memcpy(shape.body, mac, kMacSize);
-    return RunConfigurationRequest(context, mac, password, shape);
+    ConfigurationRequest request{RebootRequest, {}, 0, 0, 0, 0};
+    std::memcpy(request.mac, mac, kMacSize);
+    return RunConfigurationRequest(context, password, request);
 }
 
 int32_t SetDeviceNetwork(QuexContext* context, const uint8_t* mac, uint32_t ipAddress, uint32_t subnetMask,
                          uint32_t gateway, const char* password) {
     if (mac == nullptr) return kExchangeFailed;
-    // The three addresses are already in network order: copied as they are.
-    RequestShape shape{SetNetworkRequest, SetNetworkResponse, {}, 12 + kMacSize};
-    std::memcpy(shape.body, &ipAddress, 4);
-    std::memcpy(shape.body + 4, &subnetMask, 4);
-    std::memcpy(shape.body + 8, &gateway, 4);
-    std::memcpy(shape.body + 12, mac, kMacSize);
-    return RunConfigurationRequest(context, mac, password, shape);
+    ConfigurationRequest request{SetNetworkRequest, {}, ipAddress, subnetMask, gateway, 0};
+    std::memcpy(request.mac, mac, kMacSize);
+    return RunConfigurationRequest(context, password, request);
 }
 
 int32_t SetDeviceDhcp(QuexContext* context, const uint8_t* mac, int32_t dhcp, const char* password) {
     if (mac == nullptr) return kExchangeFailed;
-    RequestShape shape{SetDhcpRequest, SetDhcpResponse, {}, 1 + kMacSize};
-    shape.body[0] = static_cast<uint8_t>(dhcp & 0xFF);
-    std::memcpy(shape.body + 1, mac, kMacSize);
-    return RunConfigurationRequest(context, mac, password, shape);
+    // Its low byte is what the request carries.
+    ConfigurationRequest request{SetDhcpRequest, {}, 0, 0, 0, static_cast<uint8_t>(dhcp & 0xFF)};
+    std::memcpy(request.mac, mac, kMacSize);
+    return RunConfigurationRequest(context, password, request);
 }
 
 }  // namespace quex

@@ -2,10 +2,12 @@
 #include "quex/result_index.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <unordered_map>
 
 #include "quex/guarded_list.h"
+#include "quex/mac_key.h"
 
 namespace quex {
 
@@ -14,12 +16,6 @@ struct ResultIndex {
 };
 
 namespace {
-
-uint64_t MacKey(const uint8_t* mac) {
-    uint64_t key = 0;
-    for (int i = 0; i < 6; ++i) key = (key << 8) | mac[i];
-    return key;
-}
 
 void Forget(ResultIndex* index, const QuexDeviceRecord* record) {
     const auto found = index->counts.find(MacKey(record->info.macAddress));
@@ -47,7 +43,7 @@ bool StoreResult(QuexContext* context, QuexDeviceRecord* record, bool unique) {
         DeleteDeviceRecord(record);
         return false;
     }
-    ListGuard guard(context->results);
+    const std::lock_guard guard(ListMutex(context->results));
     const uint64_t key = MacKey(record->info.macAddress);
     auto& counts = context->resultIndex->counts;
     const auto found = counts.find(key);
@@ -73,7 +69,7 @@ bool StoreResult(QuexContext* context, QuexDeviceRecord* record, bool unique) {
 
 QuexDeviceRecord* TakeResult(QuexContext* context) {
     if (context == nullptr || context->results == nullptr) return nullptr;
-    ListGuard guard(context->results);
+    const std::lock_guard guard(ListMutex(context->results));
     auto* record = static_cast<QuexDeviceRecord*>(ListPopFront(context->results));
     if (record != nullptr && context->resultIndex != nullptr) Forget(context->resultIndex, record);
     return record;
@@ -83,14 +79,14 @@ int32_t IndexedCount(QuexContext* context, const uint8_t* mac) {
     if (context == nullptr || mac == nullptr || context->results == nullptr ||
         context->resultIndex == nullptr)
         return 0;
-    ListGuard guard(context->results);
+    const std::lock_guard guard(ListMutex(context->results));
     const auto found = context->resultIndex->counts.find(MacKey(mac));
     return found == context->resultIndex->counts.end() ? 0 : static_cast<int32_t>(found->second);
 }
 
 bool ResultIndexMatchesList(QuexContext* context) {
     if (context == nullptr || context->results == nullptr || context->resultIndex == nullptr) return false;
-    ListGuard guard(context->results);
+    const std::lock_guard guard(ListMutex(context->results));
     try {
         std::unordered_map<uint64_t, uint32_t> listed;
         for (GuardedListNode* node = context->results->head; node != nullptr; node = node->next)

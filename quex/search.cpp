@@ -14,6 +14,7 @@
 #include "quex/challenge_memory.h"
 #include "quex/codec.h"
 #include "quex/device_record.h"
+#include "quex/exchange_result.h"
 #include "quex/guarded_list.h"
 #include "quex/result_index.h"
 #include "quex/sockets.h"
@@ -53,23 +54,48 @@ void Notify(QuexContext* context) {
     if (context->notifyEvent != QUEX_NO_EVENT) platform::EventSignal(context->notifyEvent);
 }
 
-// Reads the answers queued on one socket until a read is refused (nothing
-// left, or a datagram that is not an answer: the rest waits for the next
-// cycle), at most kMaxDrainPerCycle of them. False when no record could be
-// allocated.
-bool DrainSocket(QuexContext* context, SocketHandle socket) {
+// How the reading of one socket's queue in a poll cycle ended.
+enum class Drain {
+    Done,      // nothing more this cycle: the queue is empty, a datagram was refused (the rest waits for
+               // the next cycle), or kMaxDrainPerCycle answers were read
+    NoMemory,  // no record could be allocated
+    Failed,    // a read failed; the reason is the last error
+};
+
+Drain DrainSocket(QuexContext* context, SocketHandle socket) {
     for (int read = 0; read < kMaxDrainPerCycle; ++read) {
-        QuexDeviceRecord* record = NewDeviceRecord(context);
-        if (record == nullptr) return false;
-        if (ReceiveResponse(context, socket, DiscoveryResponse, kBroadcastMac, record) != 0) {
+        QuexDeviceRecord* record = NewDeviceRecord(context->magic);
+        if (record == nullptr) return Drain::NoMemory;
+        const ReplyOutcome outcome =
+            ReceiveResponse(context, socket, DiscoveryResponse, kBroadcastMac, record);
+        if (outcome != ReplyOutcome::Accepted) {
             DeleteDeviceRecord(record);
-            return true;
+            return outcome == ReplyOutcome::Failed ? Drain::Failed : Drain::Done;
         }
         RememberChallenge(context, *record);
         // A repeated device in a synchronous search: the first answer wins.
         StoreResult(context, record, !context->searchAsync);
     }
-    return true;
+    return Drain::Done;
+}
+
+// Joins the worker thread, if there is one: a stopped worker, or one that
+// ended on its own when its search failed.
+void JoinWorker(QuexContext* context) {
+    if (context->searchThread == nullptr) return;
+    context->searchThread->Join();
+    delete context->searchThread;
+    context->searchThread = nullptr;
+}
+
+// The end of a search whose wait or read failed, on the worker: the reason is
+// the last error already. A synchronous caller stops waiting at once, and the
+// handle no longer counts as searching (its thread is joined by the stop or
+// the next start).
+void EndFailedSearch(QuexContext* context) {
+    context->searchFailed = true;
+    if (!context->searchAsync) context->searchTimer->Arm(0);
+    context->searchRunning = 0;
 }
 
 }  // namespace
@@ -108,16 +134,25 @@ int32_t StartSearchWorker(QuexContext* context) {
     if (context->searchRunning) return kExchangeFailed;
     // A target that could not be retained would make a search nobody hears of.
     if (!HasNotificationTarget(context)) return kExchangeFailed;
+    JoinWorker(context);
     ClearResults(context);  // the records of an earlier search are dropped now
+    LocalInterfaces interfaces;
     SocketHandle* sockets = nullptr;
-    const int32_t count = OpenAllInterfaceSockets(context, &sockets);
+    const int32_t count = EnumerateLocalInterfaces(&interfaces, context)
+                              ? OpenAllInterfaceSockets(context, interfaces, &sockets)
+                              : 0;
     bool* ready = count > 0 ? new (std::nothrow) bool[static_cast<size_t>(count)]() : nullptr;
-    if (ready == nullptr) {
+    // Sent once, here: there is no retransmission, and a request that left
+    // through no interface fails the start with the reason.
+    if (ready == nullptr ||
+        SendDiscoveryRequest(context, sockets, count, kBroadcastMac) == GroupSendOutcome::NoneSent) {
         if (count > 0) CloseInterfaceSockets(sockets, count);
+        delete[] ready;
         ReleaseNotificationTargets(context);
         return kExchangeFailed;
     }
     context->searchRunning = 1;
+    context->searchFailed = false;
     // Cleared here by the starting thread, never by the worker: a stale stop must not cut this search short,
     // nor a stop issued right after the start be lost.
     context->stopEvent->Wait(0);
@@ -147,39 +182,42 @@ int32_t StartSearchWorker(QuexContext* context) {
 
 void SearchWorker(QuexContext* context, SocketHandle* sockets, int32_t count, bool* readyFlags) {
     const std::unique_ptr<bool[]> ready(readyFlags);
-    // Sent once: there is no retransmission, and a failed send is not acted on.
-    SendDiscoveryRequest(context, sockets, count, kBroadcastMac);
-
+    bool failed = false;
     // Every socket is watched, however many interfaces the host has.
     for (;;) {
         // The stop signal also ends the wait early; it is consumed only below.
         bool woken = false;
         const int readable =
-            platform::WaitReadable(sockets, static_cast<size_t>(count), context->searchPollMs, ready.get(),
-                                   context->stopEvent->Native(), &woken);
-        if (readable < 0) break;
+            WaitForAnswers(context, sockets, static_cast<size_t>(count), context->searchPollMs, ready.get(),
+                           context->stopEvent->Native(), &woken);
+        if (readable < 0) {
+            failed = true;
+            break;
+        }
         if (readable > 0) {
-            for (int32_t i = 0; i < count; ++i) {
+            for (int32_t i = 0; i < count && !failed; ++i) {
+                if (!ready[i]) continue;
+                const Drain drained = DrainSocket(context, sockets[i]);
+                failed = drained == Drain::Failed;
                 // No memory for a record: give up the rest of this cycle; the answers stay queued for the
                 // next one.
-                if (ready[i] && !DrainSocket(context, sockets[i])) break;
+                if (drained == Drain::NoMemory) break;
             }
+            if (failed) break;
             if (ListCount(context->results) > 0) Notify(context);
         }
         if (context->stopEvent->Wait(0)) break;
     }
     CloseInterfaceSockets(sockets, count);
+    if (failed) EndFailedSearch(context);
 }
 
 void StopSearchWorker(QuexContext* context) {
-    if (!context->searchRunning) return;
+    // A worker that ended on its own has left its thread to be joined.
+    if (!context->searchRunning && context->searchThread == nullptr) return;
     context->searchTimer->Cancel();
     context->stopEvent->Set();
-    if (context->searchThread != nullptr) {
-        context->searchThread->Join();
-        delete context->searchThread;
-        context->searchThread = nullptr;
-    }
+    JoinWorker(context);
     // The worker may have re-armed the timer between the cancel and its end.
     DiscardTimerFiring(context);
     ReleaseNotificationTargets(context);
@@ -190,20 +228,24 @@ int32_t RunSyncSearch(QuexContext* context, uint32_t quietMs, uint32_t maxMs) {
     if (context->searchRunning) return kExchangeFailed;
     if (quietMs == 0 || maxMs == 0 || (quietMs == platform::kInfinite && maxMs == platform::kInfinite))
         return kExchangeFailed;
-    context->quietTime = static_cast<int64_t>(quietMs) * -10000;
+    context->quietTimeMs = quietMs;
     SetNotification(context, RearmQuietTimer, QUEX_NO_WINDOW, 0, QUEX_NO_EVENT, 0);
     DiscardTimerFiring(context);
     if (StartSearchWorker(context) != kExchangeOk) return kExchangeFailed;
-    // First armed by the first answer: when none comes, the whole maximum time passes.
+    // First armed by the first answer: when none comes, the whole maximum
+    // time passes. A search that fails fires it at once.
     context->searchTimer->Wait(maxMs);
     StopSearchWorker(context);
+    // The reason is the last error already.
+    if (context->searchFailed) return kExchangeFailed;
     return ListCount(context->results);
 }
 
 void RearmQuietTimer(QuexHandle handle, uintptr_t /*userData*/) {
     QuexContext* context = LookupContext(handle);
-    if (context == nullptr || context->quietTime == kNeverArm) return;
-    context->searchTimer->SetRelative(context->quietTime);
+    if (context == nullptr) return;
+    // An infinite quiet time leaves the timer unarmed: the maximum time ends the search.
+    context->searchTimer->Arm(context->quietTimeMs);
 }
 
 int CompareMac(const void* key, const void* record) {

@@ -4,7 +4,6 @@
 
 #include <new>
 #include <string>
-#include <vector>
 
 #include "platform/ipv4_text.h"
 #include "quex/codec.h"
@@ -13,15 +12,6 @@
 namespace quex {
 
 namespace {
-
-void* AddressItem(uint32_t address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); }
-uint32_t ItemAddress(const void* item) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(item)); }
-
-// Owns an address list for one operation.
-struct ListOwner {
-    GuardedList* list;
-    ~ListOwner() { ListDestroy(list); }
-};
 
 void NetworkError(QuexContext* context, const std::string& reason) {
     SetContextError(context, QUEX_ERROR_NETWORK, reason.c_str());
@@ -32,22 +22,33 @@ void SocketError(QuexContext* context, uint32_t localAddress, const std::string&
     NetworkError(context, "Cannot open a socket on " + platform::FormatIPv4(localAddress) + ": " + reason);
 }
 
+// The reason of the step that just failed, read before any other call: the
+// system's text, or the test build's injected failure.
+std::string FailureReason(bool injected) {
+    return injected ? "injected failure" : platform::SocketErrorText();
+}
+
+// "Cannot send through 10.77.0.1: " and the reason, the socket named by its
+// interface address when that can be read.
+void ThroughError(QuexContext* context, const char* what, SocketHandle socket, const std::string& reason) {
+    uint32_t local = 0;
+    const std::string where = platform::SocketLocalAddress(socket, &local)
+                                  ? " through " + platform::FormatIPv4(local)
+                                  : std::string();
+    NetworkError(context, std::string("Cannot ") + what + where + ": " + reason);
+}
+
 }  // namespace
 
-int32_t EnumerateLocalAddresses(GuardedList* addresses, QuexContext* context) {
-    if (addresses == nullptr) return 0;
-    ListClear(addresses);
-    std::vector<uint32_t> found;
-    if (!platform::ListLocalIPv4Addresses(&found)) {
+bool EnumerateLocalInterfaces(LocalInterfaces* interfaces, QuexContext* context) {
+    if (interfaces == nullptr) return false;
+    if (!platform::ListLocalInterfaces(interfaces)) {
         NetworkError(context, "Cannot list the local IPv4 addresses: " + platform::SocketErrorText());
-        return 0;
+        return false;
     }
-    // The platform list has no duplicates already; ListAdd refuses them too.
-    for (uint32_t address : found) ListAdd(addresses, AddressItem(address));
-    const int32_t count = ListCount(addresses);
-    if (count > 0) return count;
+    if (!interfaces->empty()) return true;
     NetworkError(context, "No usable IPv4 interface");
-    return 0;
+    return false;
 }
 
 SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress) {
@@ -57,14 +58,14 @@ SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress) {
         SocketError(context, localAddress, platform::SocketErrorText());
         return platform::kInvalidSocket;
     }
-    const bool injected = SocketSetupFaultDue();
+    const bool injected = SocketFaultDue(SocketFault::Setup);
     const bool configured = !injected && platform::SocketBind(socket, localAddress, 0) &&
                             platform::SocketSetMulticastInterface(socket, localAddress) &&
                             platform::SocketSetMulticastTtl(socket, context->multicastTtl) &&
                             platform::SocketSetNonBlocking(socket);
     if (!configured) {
         // Read before the close, which may change it.
-        SocketError(context, localAddress, injected ? "injected failure" : platform::SocketErrorText());
+        SocketError(context, localAddress, FailureReason(injected));
         platform::SocketClose(socket);
         return platform::kInvalidSocket;
     }
@@ -73,16 +74,14 @@ SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress) {
     return socket;
 }
 
-int32_t OpenAllInterfaceSockets(QuexContext* context, SocketHandle** sockets) {
-    if (context == nullptr || sockets == nullptr) return 0;
-    ListOwner addresses{ListCreate()};
-    if (addresses.list == nullptr) return 0;
-    const int32_t count = EnumerateLocalAddresses(addresses.list, context);
-    if (count <= 0) return 0;
-    SocketHandle* opened = new (std::nothrow) SocketHandle[count];
+int32_t OpenAllInterfaceSockets(QuexContext* context, const LocalInterfaces& interfaces,
+                                SocketHandle** sockets) {
+    if (context == nullptr || sockets == nullptr || interfaces.empty()) return 0;
+    const int32_t count = static_cast<int32_t>(interfaces.size());
+    SocketHandle* opened = new (std::nothrow) SocketHandle[interfaces.size()];
     if (opened == nullptr) return 0;
     for (int32_t i = 0; i < count; ++i) {
-        opened[i] = OpenInterfaceSocket(context, ItemAddress(ListGetAt(addresses.list, i)));
+        opened[i] = OpenInterfaceSocket(context, interfaces[static_cast<size_t>(i)].address);
         if (opened[i] == platform::kInvalidSocket) {
             // All or none: undo the sockets opened so far.
             for (int32_t j = 0; j < i; ++j) platform::SocketClose(opened[j]);
@@ -94,16 +93,24 @@ int32_t OpenAllInterfaceSockets(QuexContext* context, SocketHandle** sockets) {
     return count;
 }
 
-int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count, const void* data,
-                    size_t length) {
+GroupSendOutcome SendToGroup(QuexContext* context, const SocketHandle* sockets, int32_t count,
+                             const void* data, size_t length) {
     if (context == nullptr || sockets == nullptr || data == nullptr || count <= 0 || length == 0)
-        return kExchangeFailed;
-    // Every socket sends once; a failed send counts -1 and does not stop the others.
-    int64_t total = 0;
-    for (int32_t i = 0; i < count; ++i)
-        total += platform::SocketSendTo(sockets[i], data, length, context->multicastGroup, context->port);
-    return total == static_cast<int64_t>(count) * static_cast<int64_t>(length) ? kExchangeOk
-                                                                               : kExchangeFailed;
+        return GroupSendOutcome::NoneSent;
+    int32_t sent = 0;
+    std::string firstReason;  // reported when no socket sent, so the first one failed
+    for (int32_t i = 0; i < count; ++i) {
+        const bool injected = SocketFaultDue(SocketFault::Send);
+        if (!injected && platform::SocketSendTo(sockets[i], data, length, context->multicastGroup,
+                                                context->port) == platform::SendOutcome::Sent)
+            ++sent;
+        else if (i == 0)
+            firstReason = FailureReason(injected);
+    }
+    if (sent == count) return GroupSendOutcome::AllSent;
+    if (sent > 0) return GroupSendOutcome::SomeSent;
+    ThroughError(context, "send", sockets[0], firstReason);
+    return GroupSendOutcome::NoneSent;
 }
 
 void CloseInterfaceSockets(SocketHandle* sockets, int32_t count) {
@@ -114,25 +121,49 @@ void CloseInterfaceSockets(SocketHandle* sockets, int32_t count) {
     delete[] sockets;
 }
 
-int32_t SendDiscoveryRequest(const QuexContext* context, const SocketHandle* sockets, int32_t count,
-                             const uint8_t* targetMac) {
-    if (context == nullptr || targetMac == nullptr) return kExchangeFailed;
+GroupSendOutcome SendDiscoveryRequest(QuexContext* context, const SocketHandle* sockets, int32_t count,
+                                      const uint8_t* targetMac) {
+    if (context == nullptr || targetMac == nullptr) return GroupSendOutcome::NoneSent;
     uint8_t request[kDiscoveryRequestSize];
-    BuildDiscoveryRequest(context, targetMac, request);
+    BuildDiscoveryRequest(IdentityOf(*context), targetMac, request);
     return SendToGroup(context, sockets, count, request, sizeof request);
 }
 
-int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_t expectedType,
-                        const uint8_t* targetMac, QuexDeviceRecord* record) {
-    if (context == nullptr || targetMac == nullptr || record == nullptr) return kExchangeFailed;
+int WaitForAnswers(QuexContext* context, const SocketHandle* sockets, size_t count, uint32_t timeoutMs,
+                   bool* ready, platform::Waitable wake, bool* woken) {
+    const bool injected = SocketFaultDue(SocketFault::Wait);
+    if (injected && woken != nullptr) *woken = false;
+    const int readable =
+        injected ? -1 : platform::WaitReadable(sockets, count, timeoutMs, ready, wake, woken);
+    if (readable < 0) NetworkError(context, "Cannot wait for answers: " + FailureReason(injected));
+    return readable;
+}
+
+ReplyOutcome ReceiveResponse(QuexContext* context, SocketHandle socket, uint16_t expectedType,
+                             const uint8_t* targetMac, QuexDeviceRecord* record) {
+    if (context == nullptr || targetMac == nullptr || record == nullptr) return ReplyOutcome::Failed;
     uint8_t buffer[kReceiveBufferSize] = {};
-    const int received = platform::SocketReceive(socket, buffer, sizeof buffer);
-    if (CheckResponse(context, buffer, received, expectedType, targetMac, record) != kExchangeOk)
-        return kExchangeFailed;
+    size_t length = 0;
+    const bool injected = SocketFaultDue(SocketFault::Receive);
+    const platform::ReceiveOutcome read =
+        injected ? platform::ReceiveOutcome::Failed
+                 : platform::SocketReceive(socket, buffer, sizeof buffer, &length);
+    if (read == platform::ReceiveOutcome::NothingWaiting) return ReplyOutcome::NothingWaiting;
+    if (read == platform::ReceiveOutcome::Failed) {
+        ThroughError(context, "receive", socket, FailureReason(injected));
+        return ReplyOutcome::Failed;
+    }
+    // Any length past the buffer is refused alike; this one says so in an int.
+    const int received = static_cast<int>(length > kReceiveBufferSize ? kReceiveBufferSize + 1 : length);
+    if (CheckResponse(context->magic, buffer, received, expectedType, targetMac, record) != kExchangeOk)
+        return ReplyOutcome::Refused;
     uint32_t local = 0;
-    if (!platform::SocketLocalAddress(socket, &local)) return kExchangeFailed;
+    if (!platform::SocketLocalAddress(socket, &local)) {
+        NetworkError(context, "Cannot read a socket's local address: " + platform::SocketErrorText());
+        return ReplyOutcome::Failed;
+    }
     record->info.interfaceAddress = local;
-    return kExchangeOk;
+    return ReplyOutcome::Accepted;
 }
 
 }  // namespace quex

@@ -4,41 +4,66 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/net.h"
 #include "quex/context.h"
 #include "quex/device_record.h"
-#include "quex/guarded_list.h"
 
 namespace quex {
 
 using platform::SocketHandle;
+// The host's IPv4 interfaces, listed once per operation.
+using LocalInterfaces = std::vector<platform::LocalInterface>;
 
-// Fills the list with the host's IPv4 addresses (network order, stored in the
-// item pointers); the number listed, 0 on failure. When it lists none, the
-// reason becomes the context's last error (QUEX_ERROR_NETWORK), if one is given.
-int32_t EnumerateLocalAddresses(GuardedList* addresses, QuexContext* context = nullptr);
+// Fills interfaces with the host's IPv4 interfaces (which ones, and in which
+// order: platform::ListLocalInterfaces). False when it lists none; the reason
+// then becomes the context's last error (QUEX_ERROR_NETWORK), if one is given.
+bool EnumerateLocalInterfaces(LocalInterfaces* interfaces, QuexContext* context);
 // The socket, or kInvalidSocket with the system's reason as the context's last
 // error (QUEX_ERROR_NETWORK).
 SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress);
-// One socket per local address, all or none: the count (array stored in
-// *sockets, made with new[] and released with CloseInterfaceSockets), or 0
-// with the reason as the context's last error (QUEX_ERROR_NETWORK).
-int32_t OpenAllInterfaceSockets(QuexContext* context, SocketHandle** sockets);
-// kExchangeOk when every socket sent all bytes, else kExchangeFailed.
-int32_t SendToGroup(const QuexContext* context, const SocketHandle* sockets, int32_t count, const void* data,
-                    size_t length);
+// One socket per listed interface, in list order, all or none: the count
+// (array stored in *sockets, made with new[] and released with
+// CloseInterfaceSockets), or 0 with the reason as the context's last error
+// (QUEX_ERROR_NETWORK).
+int32_t OpenAllInterfaceSockets(QuexContext* context, const LocalInterfaces& interfaces,
+                                SocketHandle** sockets);
 void CloseInterfaceSockets(SocketHandle* sockets, int32_t count);
 
-// Builds the discovery request for targetMac and sends it once on every
-// socket; SendToGroup's result (callers do not act on it).
-int32_t SendDiscoveryRequest(const QuexContext* context, const SocketHandle* sockets, int32_t count,
-                             const uint8_t* targetMac);
-// Reads one datagram from the socket and checks it (CheckResponse):
-// kExchangeOk when it was the awaited reply, its receiving interface then in
-// interfaceAddress; kExchangeFailed for nothing waiting or a refused datagram.
-int32_t ReceiveResponse(const QuexContext* context, SocketHandle socket, uint16_t expectedType,
-                        const uint8_t* targetMac, QuexDeviceRecord* record);
+// What sending one datagram on a set of sockets came to.
+enum class GroupSendOutcome {
+    AllSent,   // through every socket
+    SomeSent,  // through some: the operation goes on through those
+    NoneSent,  // through none (or an argument was missing): the first failure's
+               // reason is the context's last error (QUEX_ERROR_NETWORK)
+};
+// Sends the datagram once on every socket, in order; a failed send does not
+// stop the others, and nothing is retried.
+GroupSendOutcome SendToGroup(QuexContext* context, const SocketHandle* sockets, int32_t count,
+                             const void* data, size_t length);
+// Builds the discovery request for targetMac and sends it (SendToGroup).
+GroupSendOutcome SendDiscoveryRequest(QuexContext* context, const SocketHandle* sockets, int32_t count,
+                                      const uint8_t* targetMac);
+
+// Waits up to timeoutMs for answers on the sockets (platform::WaitReadable,
+// with the same optional wake object): the number of readable sockets, 0
+// when none became readable, or -1 with the reason as the context's last
+// error (QUEX_ERROR_NETWORK).
+int WaitForAnswers(QuexContext* context, const SocketHandle* sockets, size_t count, uint32_t timeoutMs,
+                   bool* ready, platform::Waitable wake = platform::kNoWaitable, bool* woken = nullptr);
+
+// What reading one datagram from a socket came to.
+enum class ReplyOutcome {
+    Accepted,        // the awaited reply; its receiving interface is in interfaceAddress
+    NothingWaiting,  // no datagram was queued
+    Refused,         // a datagram that is not the awaited reply: dropped, nothing reported
+    Failed,          // the read, or reading the socket's address, failed: the reason is the
+                     // context's last error (QUEX_ERROR_NETWORK); or an argument was missing
+};
+// Reads one datagram from the socket and checks it (CheckResponse).
+ReplyOutcome ReceiveResponse(QuexContext* context, SocketHandle socket, uint16_t expectedType,
+                             const uint8_t* targetMac, QuexDeviceRecord* record);
 
 // Receive buffer asked for on every interface socket: a plant of thousands
 // of devices answers a discovery in one burst, and a datagram the buffer

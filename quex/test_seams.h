@@ -5,12 +5,16 @@
 
 namespace quex {
 
+// The socket steps a test can make fail as the system would: the set-up of an
+// interface socket (after its creation, as a failed bind), a send, a wait for
+// answers, a read.
+enum class SocketFault { Setup, Send, Wait, Receive };
+
 #ifdef QUEX_TEST_SEAMS
-// True when this interface socket's set-up is to fail as a failed bind would
-// (driven by tests/support/socket_fault.h).
-bool SocketSetupFaultDue();
+// True when this step is to fail now (driven by tests/support/socket_fault.h).
+bool SocketFaultDue(SocketFault step);
 #else
-constexpr bool SocketSetupFaultDue() { return false; }
+constexpr bool SocketFaultDue(SocketFault) { return false; }
 #endif
 
 }  // namespace quex

@@ -46,7 +46,7 @@ if [ "${1:-}" = --run-tests ]; then
   wineserver -p </dev/null >/dev/null 2>&1
   wineboot </dev/null >/dev/null 2>&1
   # netns-run's tool side: h0 and h1, in that order; loopback is left out.
-  export KELVO_WIN_EXPECT_ADDRESSES="10.77.0.1 10.78.0.1"
+  export KELVO_WIN_EXPECT_ADDRESSES="10.77.0.1 10.78.0.1" KELVO_WIN_EXPECT_NAMES="h0 h1"
   export KELVO_HOST_BINARY_DIR=$host KELVO_WINE_TEMPLATE=$template
   cd "$cross"
   echo "== unit tests under Wine"

@@ -1,6 +1,6 @@
 // POSIX sockets, the local interface list and the readiness wait.
 #include "platform/net.h"
-#include "platform/local_addresses.h"
+#include "platform/local_interfaces.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -32,10 +32,11 @@ void NetCleanup() {}
 // the kernel's address dump: interfaces by index, the addresses of one
 // interface in the order they were added, so it is stable while the
 // configuration stands. The host name is not consulted: on Debian it
-// resolves to 127.0.1.1, which reaches no device.
-bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
-    if (addresses == nullptr) return false;
-    addresses->clear();
+// resolves to 127.0.1.1, which reaches no device. The name is the entry's
+// interface name (an address label such as "eth0:1" where one is set).
+bool ListLocalInterfaces(std::vector<LocalInterface>* interfaces) {
+    if (interfaces == nullptr) return false;
+    interfaces->clear();
     ifaddrs* first = nullptr;
     if (getifaddrs(&first) != 0) return false;
     std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> owner(first, freeifaddrs);
@@ -45,10 +46,11 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
             if ((entry->ifa_flags & IFF_UP) == 0 || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
             sockaddr_in in;
             std::memcpy(&in, entry->ifa_addr, sizeof in);
-            AddLocalAddress(addresses, in.sin_addr.s_addr);
+            AddLocalInterface(interfaces, in.sin_addr.s_addr,
+                              entry->ifa_name != nullptr ? entry->ifa_name : "");
         }
     } catch (const std::bad_alloc&) {
-        addresses->clear();
+        interfaces->clear();
         errno = ENOMEM;
         return false;
     }
@@ -116,36 +118,53 @@ bool SocketLocalAddress(SocketHandle socket, uint32_t* address) {
     return true;
 }
 
-int SocketSendTo(SocketHandle socket, const void* data, size_t length, uint32_t address, uint16_t port) {
-    if (data == nullptr || length > static_cast<size_t>(INT_MAX)) return -1;
+SendOutcome SocketSendTo(SocketHandle socket, const void* data, size_t length, uint32_t address,
+                         uint16_t port) {
+    if (data == nullptr || length > static_cast<size_t>(INT_MAX)) {
+        errno = EINVAL;
+        return SendOutcome::Failed;
+    }
     const sockaddr_in in = MakeAddress(address, port);
     ssize_t sent;
     do {
         sent = sendto(socket, data, length, 0, reinterpret_cast<const sockaddr*>(&in), sizeof in);
     } while (sent < 0 && errno == EINTR);
-    return sent < 0 ? -1 : static_cast<int>(sent);
+    if (sent < 0) return SendOutcome::Failed;
+    if (static_cast<size_t>(sent) != length) {
+        errno = EMSGSIZE;  // a datagram goes whole or not at all
+        return SendOutcome::Failed;
+    }
+    return SendOutcome::Sent;
 }
 
-int SocketReceive(SocketHandle socket, void* buffer, size_t capacity) {
-    if (buffer == nullptr) return -1;
+ReceiveOutcome SocketReceive(SocketHandle socket, void* buffer, size_t capacity, size_t* length) {
+    if (buffer == nullptr || length == nullptr) {
+        errno = EINVAL;
+        return ReceiveOutcome::Failed;
+    }
     // MSG_TRUNC makes recv report the datagram's real length, so a datagram
     // larger than the buffer is recognised instead of silently cut.
     ssize_t received;
     do {
         received = recv(socket, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT);
     } while (received < 0 && errno == EINTR);
-    if (received < 0) return -1;
-    return received > INT_MAX ? INT_MAX : static_cast<int>(received);
+    if (received < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? ReceiveOutcome::NothingWaiting
+                                                       : ReceiveOutcome::Failed;
+    *length = static_cast<size_t>(received);
+    return ReceiveOutcome::Datagram;
 }
 
 // poll, never select: select cannot watch descriptors numbered 1024 or more.
 int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, bool* ready, Waitable wake,
                  bool* woken) {
     if (woken != nullptr) *woken = false;
-    if ((count > 0 && (sockets == nullptr || ready == nullptr)) || count > 0x10000) return -1;
     const bool withWake = wake != kNoWaitable;
     const size_t total = count + (withWake ? 1 : 0);
-    if (total == 0) return -1;
+    if ((count > 0 && (sockets == nullptr || ready == nullptr)) || count > 0x10000 || total == 0) {
+        errno = EINVAL;
+        return -1;
+    }
 
     constexpr size_t kOnStack = 65;
     pollfd onStack[kOnStack];
@@ -153,7 +172,10 @@ int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, 
     pollfd* fds = onStack;
     if (total > kOnStack) {
         onHeap.reset(new (std::nothrow) pollfd[total]);
-        if (!onHeap) return -1;
+        if (!onHeap) {
+            errno = ENOMEM;
+            return -1;
+        }
         fds = onHeap.get();
     }
     for (size_t i = 0; i < count; ++i) fds[i] = pollfd{sockets[i], POLLIN, 0};
@@ -176,7 +198,10 @@ int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, 
 
     int readable = 0;
     for (size_t i = 0; i < total; ++i) {
-        if ((fds[i].revents & POLLNVAL) != 0) return -1;
+        if ((fds[i].revents & POLLNVAL) != 0) {
+            errno = EBADF;  // a descriptor that is not open
+            return -1;
+        }
     }
     for (size_t i = 0; i < count; ++i) {
         // An error pending on the socket counts as readable: the read that

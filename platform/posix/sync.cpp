@@ -79,11 +79,11 @@ RecursiveMutex::~RecursiveMutex() { delete static_cast<std::recursive_mutex*>(im
 
 bool RecursiveMutex::Valid() const { return impl_ != nullptr; }
 
-void RecursiveMutex::Lock() {
+void RecursiveMutex::lock() {
     if (impl_) static_cast<std::recursive_mutex*>(impl_)->lock();
 }
 
-void RecursiveMutex::Unlock() {
+void RecursiveMutex::unlock() {
     if (impl_) static_cast<std::recursive_mutex*>(impl_)->unlock();
 }
 
@@ -118,14 +118,12 @@ WaitableTimer::~WaitableTimer() {
 
 bool WaitableTimer::Valid() const { return handle_ >= 0; }
 
-bool WaitableTimer::SetRelative(int64_t dueTime100ns) {
+bool WaitableTimer::Arm(uint32_t dueMs) {
     if (handle_ < 0) return false;
-    if (dueTime100ns == kNeverArmDueTime) return true;  // the infinite quiet time
-    if (dueTime100ns > 0) return false;                 // absolute times are not used here
-    const uint64_t ticks = static_cast<uint64_t>(-(dueTime100ns + 1)) + 1;  // no overflow at INT64_MIN
+    if (dueMs == kInfinite) return true;  // never due: the timer stays as it is
     itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(ticks / 10000000u);
-    spec.it_value.tv_nsec = static_cast<long>((ticks % 10000000u) * 100u);
+    spec.it_value.tv_sec = static_cast<time_t>(dueMs / 1000u);
+    spec.it_value.tv_nsec = static_cast<long>(dueMs % 1000u) * 1000000L;
     // A zero it_value would disarm: a due time of 0 fires at once instead.
     if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
     // Re-arming also clears a firing nobody consumed yet.

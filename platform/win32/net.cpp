@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/net.h"
-#include "platform/local_addresses.h"
+#include "platform/local_interfaces.h"
 #include "platform/win32/system_error.h"
 
 namespace platform {
@@ -35,6 +35,18 @@ sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
 // Largest UDP payload over IPv4: a shorter buffer would lose a datagram's length.
 constexpr size_t kLargestDatagram = 65536;
 
+// UTF-16 text as UTF-8 ("" for none or text that does not convert).
+std::string Utf8(const wchar_t* text) {
+    if (text == nullptr || *text == L'\0') return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return std::string();
+    std::string converted(static_cast<size_t>(size), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, &converted[0], size, nullptr, nullptr) != size)
+        return std::string();
+    converted.resize(static_cast<size_t>(size) - 1);  // the terminator
+    return converted;
+}
+
 }  // namespace
 
 bool NetStartup() {
@@ -49,12 +61,12 @@ void NetCleanup() { WSACleanup(); }
 // not the software loopback; an address already taken (the same address on a
 // second adapter) is skipped, and 0.0.0.0 is never taken. The host name is
 // not consulted: with several interfaces its resolution comes back in no
-// reliable order, and it may name no usable interface at all.
-bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
-    if (addresses == nullptr) return false;
-    addresses->clear();
-    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
-                        GAA_FLAG_SKIP_FRIENDLY_NAME;
+// reliable order, and it may name no usable interface at all. The name is
+// the adapter's friendly name, the one users see ("Ethernet 2").
+bool ListLocalInterfaces(std::vector<LocalInterface>* interfaces) {
+    if (interfaces == nullptr) return false;
+    interfaces->clear();
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
     ULONG size = 16 * 1024;
     std::unique_ptr<unsigned char[]> buffer;
     ULONG result = ERROR_BUFFER_OVERFLOW;
@@ -78,6 +90,7 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
              adapter != nullptr; adapter = adapter->Next) {
             if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
                 continue;
+            const std::string name = Utf8(adapter->FriendlyName);
             for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
                  unicast = unicast->Next) {
                 const sockaddr* raw = unicast->Address.lpSockaddr;
@@ -86,11 +99,11 @@ bool ListLocalIPv4Addresses(std::vector<uint32_t>* addresses) {
                     continue;
                 sockaddr_in in;
                 std::memcpy(&in, raw, sizeof in);
-                AddLocalAddress(addresses, in.sin_addr.s_addr);
+                AddLocalInterface(interfaces, in.sin_addr.s_addr, name);
             }
         }
     } catch (const std::bad_alloc&) {
-        addresses->clear();
+        interfaces->clear();
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
@@ -174,30 +187,57 @@ bool SocketLocalAddress(SocketHandle socket, uint32_t* address) {
     return true;
 }
 
-int SocketSendTo(SocketHandle socket, const void* data, size_t length, uint32_t address, uint16_t port) {
-    if (data == nullptr || length > static_cast<size_t>(INT_MAX)) return -1;
+SendOutcome SocketSendTo(SocketHandle socket, const void* data, size_t length, uint32_t address,
+                         uint16_t port) {
+    if (data == nullptr || length > static_cast<size_t>(INT_MAX)) {
+        SetLastError(WSAEINVAL);
+        return SendOutcome::Failed;
+    }
     const sockaddr_in in = MakeAddress(address, port);
     const int sent = sendto(AsSocket(socket), static_cast<const char*>(data), static_cast<int>(length), 0,
                             reinterpret_cast<const sockaddr*>(&in), sizeof in);
-    return sent == SOCKET_ERROR ? -1 : sent;
+    if (sent == SOCKET_ERROR) return SendOutcome::Failed;
+    if (static_cast<size_t>(sent) != length) {
+        SetLastError(WSAEMSGSIZE);  // a datagram goes whole or not at all
+        return SendOutcome::Failed;
+    }
+    return SendOutcome::Sent;
 }
 
-int SocketReceive(SocketHandle socket, void* buffer, size_t capacity) {
-    if (buffer == nullptr) return -1;
+namespace {
+
+// The outcome of a recv that returned SOCKET_ERROR.
+ReceiveOutcome ReceiveError() {
+    return WSAGetLastError() == WSAEWOULDBLOCK ? ReceiveOutcome::NothingWaiting : ReceiveOutcome::Failed;
+}
+
+}  // namespace
+
+ReceiveOutcome SocketReceive(SocketHandle socket, void* buffer, size_t capacity, size_t* length) {
+    if (buffer == nullptr || length == nullptr) {
+        SetLastError(WSAEINVAL);
+        return ReceiveOutcome::Failed;
+    }
     // Winsock cuts a datagram longer than the buffer and only says so
     // (WSAEMSGSIZE), so a short buffer is filled through a whole-datagram one
     // to learn the real length.
     if (capacity >= kLargestDatagram) {
         const int received = recv(AsSocket(socket), static_cast<char*>(buffer),
                                   INT_MAX < capacity ? INT_MAX : static_cast<int>(capacity), 0);
-        return received == SOCKET_ERROR ? -1 : received;
+        if (received == SOCKET_ERROR) return ReceiveError();
+        *length = static_cast<size_t>(received);
+        return ReceiveOutcome::Datagram;
     }
     std::unique_ptr<char[]> whole(new (std::nothrow) char[kLargestDatagram]);
-    if (!whole) return -1;
+    if (!whole) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return ReceiveOutcome::Failed;
+    }
     const int received = recv(AsSocket(socket), whole.get(), static_cast<int>(kLargestDatagram), 0);
-    if (received == SOCKET_ERROR) return -1;
+    if (received == SOCKET_ERROR) return ReceiveError();
     std::memcpy(buffer, whole.get(), std::min(static_cast<size_t>(received), capacity));
-    return received;
+    *length = static_cast<size_t>(received);
+    return ReceiveOutcome::Datagram;
 }
 
 namespace {
@@ -226,7 +266,10 @@ private:
 // Which sockets have data (or a pending error) right now; -1 when select fails.
 int ReadyNow(const SocketHandle* sockets, size_t count, bool* ready, timeval* timeout) {
     SocketSet set(sockets, count);
-    if (!set.Valid()) return -1;
+    if (!set.Valid()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return -1;
+    }
     const int result = select(0, set.Get(), nullptr, nullptr, timeout);
     if (result == SOCKET_ERROR) return -1;
     int readable = 0;
@@ -255,9 +298,12 @@ void Resignal(HANDLE wake) {
 int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, bool* ready, Waitable wake,
                  bool* woken) {
     if (woken != nullptr) *woken = false;
-    if ((count > 0 && (sockets == nullptr || ready == nullptr)) || count > 0x10000) return -1;
     const bool withWake = wake != kNoWaitable;
-    if (count == 0 && !withWake) return -1;
+    if ((count > 0 && (sockets == nullptr || ready == nullptr)) || count > 0x10000 ||
+        (count == 0 && !withWake)) {
+        SetLastError(WSAEINVAL);
+        return -1;
+    }
 
     if (!withWake) {
         timeval timeout;
@@ -286,10 +332,12 @@ int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, 
         if (network == WSA_INVALID_EVENT) return -1;
     }
     bool selected = true;
+    DWORD failure = 0;  // kept across the clean-up, which may change the thread's last error
     size_t associated = 0;
     for (; associated < count; ++associated) {
         if (WSAEventSelect(AsSocket(sockets[associated]), network, FD_READ | FD_CLOSE) != 0) {
             selected = false;
+            failure = GetLastError();
             break;
         }
     }
@@ -300,6 +348,7 @@ int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, 
         if (network != WSA_INVALID_EVENT) handles[handleCount++] = network;
         handles[handleCount++] = wakeHandle;
         waited = WaitForMultipleObjects(handleCount, handles, FALSE, timeoutMs);
+        if (waited == WAIT_FAILED) failure = GetLastError();
         const DWORD wakeIndex = WAIT_OBJECT_0 + handleCount - 1;
         bool wakeSeen = waited == wakeIndex;
         // The network event has the lower index and wins a tie: look again.
@@ -314,7 +363,10 @@ int WaitReadable(const SocketHandle* sockets, size_t count, uint32_t timeoutMs, 
     // library keeps them anyway).
     for (size_t i = 0; i < associated; ++i) WSAEventSelect(AsSocket(sockets[i]), nullptr, 0);
     if (network != WSA_INVALID_EVENT) WSACloseEvent(network);
-    if (!selected || waited == WAIT_FAILED) return -1;
+    if (!selected || waited == WAIT_FAILED) {
+        SetLastError(failure);
+        return -1;
+    }
     if (count == 0) return 0;
     return ReadyNow(sockets, count, ready, &noWait);
 }

@@ -1,6 +1,6 @@
 // Win32 backend of the synchronisation layer: a critical section for the
-// recursive mutex, an auto-reset event, a synchronisation waitable timer with
-// relative due times, CreateThread for threads.
+// recursive mutex, an auto-reset event, a synchronisation waitable timer
+// (its due times converted here from milliseconds), CreateThread for threads.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -51,11 +51,11 @@ RecursiveMutex::~RecursiveMutex() {
 
 bool RecursiveMutex::Valid() const { return impl_ != nullptr; }
 
-void RecursiveMutex::Lock() {
+void RecursiveMutex::lock() {
     if (impl_) EnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
 }
 
-void RecursiveMutex::Unlock() {
+void RecursiveMutex::unlock() {
     if (impl_) LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
 }
 
@@ -83,17 +83,17 @@ WaitableTimer::~WaitableTimer() { CloseIfValid(handle_); }
 
 bool WaitableTimer::Valid() const { return handle_ != -1; }
 
-bool WaitableTimer::SetRelative(int64_t dueTime100ns) {
+bool WaitableTimer::Arm(uint32_t dueMs) {
     if (handle_ == -1) return false;
-    if (dueTime100ns == kNeverArmDueTime) return true;  // the infinite quiet time
-    if (dueTime100ns > 0) return false;                 // absolute times are not used here
+    if (dueMs == kInfinite) return true;  // never due: the timer stays as it is
     // Re-arming also clears a firing nobody consumed yet, as on every system
     // this library runs on.
     WaitForSingleObject(AsHandle(handle_), 0);
     LARGE_INTEGER due;
-    // 0 would be the absolute time 0, long past: it fires at once, which is
-    // what a relative due time of 0 means too.
-    due.QuadPart = dueTime100ns;
+    // Windows takes a relative due time as a negative count of 100-ns units.
+    // 0 ms gives 0, the absolute time 0, long past: it fires at once, which
+    // is what a due time of 0 means.
+    due.QuadPart = -static_cast<LONGLONG>(dueMs) * 10000;
     return SetWaitableTimer(AsHandle(handle_), &due, 0, nullptr, nullptr, FALSE) != 0;
 }
 

@@ -213,8 +213,10 @@ TEST(BurstTest, InterfaceSocketsAskForALargeReceiveBuffer) {
     KELVO_REQUIRE_PRIVATE_NETWORK();
     QuexHandle handle = QUEXOpen(kTelq, &kVendor);
     ASSERT_NE(handle, nullptr);
+    quex::LocalInterfaces interfaces;
+    ASSERT_TRUE(quex::EnumerateLocalInterfaces(&interfaces, handle));
     platform::SocketHandle* sockets = nullptr;
-    const int32_t count = quex::OpenAllInterfaceSockets(handle, &sockets);
+    const int32_t count = quex::OpenAllInterfaceSockets(handle, interfaces, &sockets);
     ASSERT_GT(count, 0);
     for (int32_t i = 0; i < count; ++i) {
         int size = 0;

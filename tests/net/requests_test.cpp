@@ -20,6 +20,7 @@
 #include <quex/quex.h>
 #include "tests/support/netns_guard.h"
 #include "tests/support/simulator.h"
+#include "tests/support/socket_fault.h"
 
 namespace {
 
@@ -501,6 +502,22 @@ TEST_F(RequestsTest, RequestWithoutReplyTimesOutAfterThirtySecondsDespiteForeign
     EXPECT_EQ(QUEXGetLastError(handle_), -2);
     EXPECT_EQ(LastMessage(handle_), "Operation timed out");
     EXPECT_EQ(ReceivedTypes(sim), (std::vector<int>{1, 5}));  // never retransmitted
+}
+
+TEST_F(RequestsTest, RequestThatCannotBeSentEndsAtOnceWithTheReason) {
+    UseOneInterface();
+    Simulator sim(Devices({Device({})}));
+    ASSERT_TRUE(sim.ready()) << sim.error();
+
+    // The challenge query leaves; the reboot request after it cannot.
+    quex::InjectSocketFault(quex::SocketFault::Send, 2);
+    const auto start = Clock::now();
+    EXPECT_EQ(QUEXRebootDevice(handle_, kMac, "Brackwater"), -1);
+    EXPECT_LT(SecondsSince(start), 3.0);  // not the reply's 30 s
+    EXPECT_EQ(QUEXGetLastError(handle_), QUEX_ERROR_NETWORK);
+    EXPECT_EQ(LastMessage(handle_), "Cannot send through 10.77.0.1: injected failure");
+    SettleJournal(sim, 1);
+    EXPECT_EQ(ReceivedTypes(sim), (std::vector<int>{1}));
 }
 
 TEST_F(RequestsTest, FloodOfForeignRepliesDoesNotHoldTheQueryOpen) {

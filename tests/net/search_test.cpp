@@ -212,14 +212,14 @@ TEST_F(SearchTest, InvalidTimesAreRefusedAfterTheLastErrorIsReset) {
 
 TEST_F(SearchTest, SearchThatCannotOpenItsSocketsFailsAtOnceWithTheReason) {
     StartDevices({Device("02:c0:de:00:00:01", 300), Device("02:c0:de:00:00:02", 600)});
-    quex::InjectSocketFailure(1);
+    quex::InjectSocketFault(quex::SocketFault::Setup, 1);
     auto start = Clock::now();
     EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 1500), -1);
     EXPECT_LT(MsSince(start), 500);
     EXPECT_EQ(QUEXGetLastError(handle_), QUEX_ERROR_NETWORK);
     EXPECT_EQ(LastErrorText(handle_), "Cannot open a socket on 10.77.0.1: injected failure");
     // An asynchronous start fails the same way, before any worker runs.
-    quex::InjectSocketFailure(2);
+    quex::InjectSocketFault(quex::SocketFault::Setup, 2);
     const int event = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     ASSERT_GE(event, 0);
     EXPECT_EQ(QUEXStartAsyncSearchEvent(handle_, event), -1);
@@ -239,6 +239,61 @@ TEST_F(SearchTest, SearchThatCannotOpenItsSocketsFailsAtOnceWithTheReason) {
     EXPECT_EQ(QUEXGetLastError(handle_), QUEX_ERROR_NETWORK);
 }
 
+TEST_F(SearchTest, FailedSendsEndTheSearchOnlyWhenTheRequestLeftNowhere) {
+    // The request cannot leave through h0: the device that both reach answers through h1.
+    StartDevices({Device("02:c0:de:00:00:01", 0, "")});
+    quex::InjectSocketFault(quex::SocketFault::Send, 1);
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 3000), 1);
+    const std::vector<QuexDeviceInfo> found = TakeAll(handle_);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].interfaceAddress, kH1);
+    EXPECT_EQ(QUEXGetLastError(handle_), 0);
+    // Through no interface at all: nothing to wait for.
+    ASSERT_EQ(std::system("ip link set h1 down"), 0);
+    quex::InjectSocketFault(quex::SocketFault::Send, 1);
+    const auto start = Clock::now();
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 5000), -1);
+    EXPECT_LT(MsSince(start), 500);
+    EXPECT_EQ(QUEXGetLastError(handle_), QUEX_ERROR_NETWORK);
+    EXPECT_EQ(LastErrorText(handle_), "Cannot send through 10.77.0.1: injected failure");
+}
+
+TEST_F(SearchTest, FailedWaitEndsTheSearchAtOnceWithTheReason) {
+    quex::InjectSocketFault(quex::SocketFault::Wait, 1);
+    const auto start = Clock::now();
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 5000), -1);
+    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_EQ(QUEXGetLastError(handle_), QUEX_ERROR_NETWORK);
+    EXPECT_EQ(LastErrorText(handle_), "Cannot wait for answers: injected failure");
+
+    // An asynchronous search ends the same way, no longer counts as running,
+    // and a new one starts without a stop.
+    const int event = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ASSERT_GE(event, 0);
+    QUEXStartSyncSearchEx(handle_, 0, 10);  // refused, after the reset of the last error
+    quex::InjectSocketFault(quex::SocketFault::Wait, 1);
+    ASSERT_EQ(QUEXStartAsyncSearchEvent(handle_, event), 0);
+    EXPECT_TRUE(WaitFor([&] { return QUEXGetLastError(handle_) == QUEX_ERROR_NETWORK; }, 3000));
+    EXPECT_EQ(LastErrorText(handle_), "Cannot wait for answers: injected failure");
+    StartDevices({Device("02:c0:de:00:00:01", 0)});
+    EXPECT_TRUE(WaitFor([&] { return QUEXStartAsyncSearchEvent(handle_, event) == 0; }, 3000));
+    EXPECT_TRUE(Readable(event, 3000));
+    EXPECT_EQ(QUEXGetSearchResultCount(handle_), 1);
+    QUEXStopSearch(handle_);
+
+    // An ended worker is joined however the handle ends, even by a close after
+    // a refused synchronous start, when there is no asynchronous search left
+    // to stop (AddressSanitizer reports the worker otherwise).
+    quex::InjectSocketFault(quex::SocketFault::Wait, 1);
+    ASSERT_EQ(QUEXStartAsyncSearchEvent(handle_, event), 0);
+    const QuexContext* context = quex::LookupContext(handle_);
+    EXPECT_TRUE(WaitFor([&] { return context->searchRunning == 0; }, 3000));
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 0, 10), -1);
+    EXPECT_EQ(QUEXClose(handle_), 0);
+    handle_ = nullptr;
+    close(event);
+}
+
 TEST_F(SearchTest, DeviceBehindTheSeventyFirstAddressIsFound) {
     // 70 addresses ahead of the one on the device's network, which then
     // stands 71st in the list: every socket is watched, not the first 64.
@@ -246,10 +301,10 @@ TEST_F(SearchTest, DeviceBehindTheSeventyFirstAddressIsFound) {
                           "for i in $(seq 1 70); do ip addr add 10.79.0.$i/32 dev h0 || exit 1; done && "
                           "ip addr add 10.77.0.1/24 dev h0"),
               0);
-    std::vector<uint32_t> addresses;
-    ASSERT_TRUE(platform::ListLocalIPv4Addresses(&addresses));
-    ASSERT_EQ(addresses.size(), 71u);
-    ASSERT_EQ(addresses.back(), kH0);
+    std::vector<platform::LocalInterface> interfaces;
+    ASSERT_TRUE(platform::ListLocalInterfaces(&interfaces));
+    ASSERT_EQ(interfaces.size(), 71u);
+    ASSERT_EQ(interfaces.back().address, kH0);
     StartDevices({Device("02:c0:de:00:00:71", 0)});
     EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 300, 3000), 1);
     const uint8_t mac[6] = {0x02, 0xC0, 0xDE, 0x00, 0x00, 0x71};

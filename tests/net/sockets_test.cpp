@@ -61,8 +61,16 @@ uint32_t LocalAddress(int fd) {
 // A reply of exactly `size` bytes: header, the MAC field, unrecognised filler.
 Bytes ReplyOfSize(size_t size, const uint8_t* mac = kMac) {
     Bytes datagram(size, 0);
-    quex::WriteHeader(datagram.data(), QUEX_MAGIC_TELQ, quex::DiscoveryResponse,
-                      static_cast<uint16_t>(size - quex::kHeaderSize));
+    const size_t payload = size - quex::kHeaderSize;
+    const uint8_t header[8] = {'T',
+                               'E',
+                               'L',
+                               'Q',
+                               0,
+                               quex::DiscoveryResponse,
+                               static_cast<uint8_t>(payload >> 8),
+                               static_cast<uint8_t>(payload)};
+    std::memcpy(datagram.data(), header, sizeof header);
     size_t at = quex::kHeaderSize;
     datagram[at++] = quex::MacAddress;
     datagram[at++] = 6;
@@ -88,7 +96,7 @@ protected:
         context.multicastGroup = Ip("224.0.5.128");
         context.port = 2362;
     }
-    void TearDown() override { quex::InjectSocketFailure(0); }
+    void TearDown() override { quex::ClearSocketFaults(); }
 
     // A plain UDP socket on 10.77.0.1 that sends test datagrams.
     int Sender() {
@@ -107,6 +115,11 @@ protected:
         ASSERT_EQ(static_cast<ssize_t>(datagram.size()), sendto(from, datagram.data(), datagram.size(), 0,
                                                                 reinterpret_cast<sockaddr*>(&in), sizeof in));
     }
+    quex::LocalInterfaces Interfaces() {
+        quex::LocalInterfaces interfaces;
+        EXPECT_TRUE(quex::EnumerateLocalInterfaces(&interfaces, &context));
+        return interfaces;
+    }
     static bool WaitFor(int fd, uint32_t ms) {
         bool ready = false;
         return platform::WaitReadable(&fd, 1, ms, &ready) == 1 && ready;
@@ -115,36 +128,43 @@ protected:
     QuexContext context{};
 };
 
-TEST_F(Sockets, AddressListIsExactlyTheVethAddressesInOrder) {
-    quex::GuardedList* list = quex::ListCreate();
-    ASSERT_NE(nullptr, list);
-    quex::ListAdd(list, reinterpret_cast<void*>(uintptr_t{0x04030201}));  // stale entry: cleared first
-    EXPECT_EQ(2, quex::EnumerateLocalAddresses(list));
-    ASSERT_EQ(2, quex::ListCount(list));
-    EXPECT_EQ(Ip("10.77.0.1"), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(quex::ListGetAt(list, 0))));
-    EXPECT_EQ(Ip("10.78.0.1"), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(quex::ListGetAt(list, 1))));
-    quex::ListDestroy(list);
-    EXPECT_EQ(0, quex::EnumerateLocalAddresses(nullptr));
+TEST_F(Sockets, InterfaceListIsExactlyTheVethAddressesInOrderWithTheirNames) {
+    quex::LocalInterfaces interfaces{{0x04030201, "stale"}};  // cleared first
+    ASSERT_TRUE(quex::EnumerateLocalInterfaces(&interfaces, &context));
+    ASSERT_EQ(2u, interfaces.size());
+    EXPECT_EQ(Ip("10.77.0.1"), interfaces[0].address);
+    EXPECT_EQ("h0", interfaces[0].name);
+    EXPECT_EQ(Ip("10.78.0.1"), interfaces[1].address);
+    EXPECT_EQ("h1", interfaces[1].name);
+    EXPECT_FALSE(quex::EnumerateLocalInterfaces(nullptr, &context));
+}
+
+std::vector<uint32_t> AddressesOf(const std::vector<platform::LocalInterface>& interfaces) {
+    std::vector<uint32_t> addresses;
+    for (const platform::LocalInterface& entry : interfaces) addresses.push_back(entry.address);
+    return addresses;
 }
 
 TEST_F(Sockets, InterfacesThatAreDownAreLeftOut) {
     ASSERT_EQ(0, std::system("ip link set h1 down"));
-    std::vector<uint32_t> addresses;
-    ASSERT_TRUE(platform::ListLocalIPv4Addresses(&addresses));
-    EXPECT_EQ(std::vector<uint32_t>{Ip("10.77.0.1")}, addresses);
+    std::vector<platform::LocalInterface> interfaces;
+    ASSERT_TRUE(platform::ListLocalInterfaces(&interfaces));
+    EXPECT_EQ(std::vector<uint32_t>{Ip("10.77.0.1")}, AddressesOf(interfaces));
 }
 
 TEST_F(Sockets, AnAddressOnTwoInterfacesIsListedOnce) {
     ASSERT_EQ(0, std::system("ip addr add 10.77.0.1/32 dev h1 && ip addr add 10.78.0.7/24 dev h1"));
-    std::vector<uint32_t> addresses;
-    ASSERT_TRUE(platform::ListLocalIPv4Addresses(&addresses));
+    std::vector<platform::LocalInterface> interfaces;
+    ASSERT_TRUE(platform::ListLocalInterfaces(&interfaces));
+    const std::vector<uint32_t> addresses = AddressesOf(interfaces);
     ASSERT_EQ(3u, addresses.size());
     EXPECT_EQ(Ip("10.77.0.1"), addresses[0]);  // first occurrence keeps its place
+    EXPECT_EQ("h0", interfaces[0].name);       // and its interface
     EXPECT_EQ(std::set<uint32_t>({Ip("10.77.0.1"), Ip("10.78.0.1"), Ip("10.78.0.7")}),
               std::set<uint32_t>(addresses.begin(), addresses.end()));
-    quex::GuardedList* list = quex::ListCreate();
-    EXPECT_EQ(3, quex::EnumerateLocalAddresses(list));
-    quex::ListDestroy(list);
+    quex::LocalInterfaces listed;
+    ASSERT_TRUE(quex::EnumerateLocalInterfaces(&listed, &context));
+    EXPECT_EQ(3u, listed.size());
 }
 
 TEST_F(Sockets, OpenInterfaceSocketIsBoundAndConfiguredForItsAddress) {
@@ -179,7 +199,7 @@ TEST_F(Sockets, OpenInterfaceSocketFailureLeavesNoDescriptor) {
     const int before = CountOpenDescriptors();
     EXPECT_EQ(platform::kInvalidSocket, quex::OpenInterfaceSocket(&context, Ip("10.99.0.1")));  // not ours
     EXPECT_EQ(platform::kInvalidSocket, quex::OpenInterfaceSocket(nullptr, Ip("10.77.0.1")));
-    quex::InjectSocketFailure(1);
+    quex::InjectSocketFault(quex::SocketFault::Setup, 1);
     EXPECT_EQ(platform::kInvalidSocket, quex::OpenInterfaceSocket(&context, Ip("10.77.0.1")));
     EXPECT_EQ(before, CountOpenDescriptors());
 }
@@ -187,33 +207,33 @@ TEST_F(Sockets, OpenInterfaceSocketFailureLeavesNoDescriptor) {
 TEST_F(Sockets, OpenAllGivesOneSocketPerAddressInOrder) {
     const int before = CountOpenDescriptors();
     quex::SocketHandle* sockets = nullptr;
-    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, &sockets));
+    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     ASSERT_NE(nullptr, sockets);
     EXPECT_EQ(Ip("10.77.0.1"), LocalAddress(sockets[0]));
     EXPECT_EQ(Ip("10.78.0.1"), LocalAddress(sockets[1]));
     EXPECT_EQ(before + 2, CountOpenDescriptors());
     quex::CloseInterfaceSockets(sockets, 2);
     EXPECT_EQ(before, CountOpenDescriptors());
-    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(nullptr, &sockets));
-    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, nullptr));
+    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(nullptr, Interfaces(), &sockets));
+    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, Interfaces(), nullptr));
 }
 
 TEST_F(Sockets, AllOrNoneWhenTheSecondSocketFails) {
     const int before = CountOpenDescriptors();
     quex::SocketHandle untouched = 12345;
     quex::SocketHandle* sockets = &untouched;
-    quex::InjectSocketFailure(2);
-    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, &sockets));
+    quex::InjectSocketFault(quex::SocketFault::Setup, 2);
+    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     EXPECT_EQ(&untouched, sockets);  // nothing stored
     EXPECT_EQ(before, CountOpenDescriptors());
 
-    quex::InjectSocketFailure(1);
-    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, &sockets));
+    quex::InjectSocketFault(quex::SocketFault::Setup, 1);
+    EXPECT_EQ(0, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     EXPECT_EQ(&untouched, sockets);
     EXPECT_EQ(before, CountOpenDescriptors());
 
     // The hook is spent: the next call opens both.
-    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, &sockets));
+    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
     quex::CloseInterfaceSockets(sockets, 2);
     EXPECT_EQ(before, CountOpenDescriptors());
 }
@@ -237,10 +257,11 @@ TEST_F(Sockets, DatagramOnEverySocketReachesTheGroup) {
     }
 
     quex::SocketHandle* sockets = nullptr;
-    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, &sockets));
-    EXPECT_EQ(0, quex::SendDiscoveryRequest(&context, sockets, 2, quex::kBroadcastMac));
+    ASSERT_EQ(2, quex::OpenAllInterfaceSockets(&context, Interfaces(), &sockets));
+    EXPECT_EQ(quex::GroupSendOutcome::AllSent,
+              quex::SendDiscoveryRequest(&context, sockets, 2, quex::kBroadcastMac));
     uint8_t expected[36];
-    quex::BuildDiscoveryRequest(&context, quex::kBroadcastMac, expected);
+    quex::BuildDiscoveryRequest(quex::IdentityOf(context), quex::kBroadcastMac, expected);
 
     std::set<std::pair<uint32_t, uint16_t>> senders;
     for (int i = 0; i < 2; ++i) {
@@ -259,9 +280,10 @@ TEST_F(Sockets, DatagramOnEverySocketReachesTheGroup) {
     EXPECT_EQ(sockets_, senders);
     EXPECT_FALSE(WaitFor(listener, 300)) << "a datagram was sent twice";
 
-    // A socket that cannot send does not stop the others, and fails the whole.
+    // A socket that cannot send does not stop the others; nothing is reported then.
     const quex::SocketHandle mixed[2] = {platform::kInvalidSocket, sockets[1]};
-    EXPECT_EQ(-1, quex::SendToGroup(&context, mixed, 2, expected, 36));
+    EXPECT_EQ(quex::GroupSendOutcome::SomeSent, quex::SendToGroup(&context, mixed, 2, expected, 36));
+    EXPECT_EQ(0, context.lastErrorCode);
     ASSERT_TRUE(WaitFor(listener, 3000));
     sockaddr_in from{};
     socklen_t size = sizeof from;
@@ -269,48 +291,67 @@ TEST_F(Sockets, DatagramOnEverySocketReachesTheGroup) {
     ASSERT_EQ(36, recvfrom(listener, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &size));
     EXPECT_EQ(Ip("10.78.0.1"), from.sin_addr.s_addr);
 
-    EXPECT_EQ(-1, quex::SendToGroup(nullptr, sockets, 2, expected, 36));
-    EXPECT_EQ(-1, quex::SendToGroup(&context, nullptr, 2, expected, 36));
-    EXPECT_EQ(-1, quex::SendToGroup(&context, sockets, 0, expected, 36));
-    EXPECT_EQ(-1, quex::SendToGroup(&context, sockets, 2, nullptr, 36));
-    EXPECT_EQ(-1, quex::SendToGroup(&context, sockets, 2, expected, 0));
+    // When none can, the system's reason of the first becomes the last error.
+    quex::InjectSocketFault(quex::SocketFault::Send, 1);
+    const quex::SocketHandle broken[2] = {sockets[0], platform::kInvalidSocket};
+    EXPECT_EQ(quex::GroupSendOutcome::NoneSent, quex::SendToGroup(&context, broken, 2, expected, 36));
+    EXPECT_EQ(QUEX_ERROR_NETWORK, context.lastErrorCode);
+    EXPECT_STREQ("Cannot send through 10.77.0.1: injected failure", context.lastErrorMessage);
+    EXPECT_EQ(quex::GroupSendOutcome::NoneSent, quex::SendToGroup(&context, broken + 1, 1, expected, 36));
+    EXPECT_STREQ("Cannot send: Bad file descriptor", context.lastErrorMessage);
+
+    const auto none = quex::GroupSendOutcome::NoneSent;
+    EXPECT_EQ(none, quex::SendToGroup(nullptr, sockets, 2, expected, 36));
+    EXPECT_EQ(none, quex::SendToGroup(&context, nullptr, 2, expected, 36));
+    EXPECT_EQ(none, quex::SendToGroup(&context, sockets, 0, expected, 36));
+    EXPECT_EQ(none, quex::SendToGroup(&context, sockets, 2, nullptr, 36));
+    EXPECT_EQ(none, quex::SendToGroup(&context, sockets, 2, expected, 0));
     EXPECT_FALSE(WaitFor(listener, 200)) << "a refused call sent something";
     quex::CloseInterfaceSockets(sockets, 2);
     close(listener);
 }
 
-TEST_F(Sockets, ReceiveRefuses1457BytesAndReads1456) {
+TEST_F(Sockets, ReceiveTellsNothingWaitingRefusedAcceptedAndFailedApart) {
     const int socket = quex::OpenInterfaceSocket(&context, Ip("10.77.0.1"));
     ASSERT_GE(socket, 0);
     const int sender = Sender();
     quex::QuexDeviceRecord record;
-    ASSERT_TRUE(quex::InitDeviceRecord(&context, &record));
+    ASSERT_TRUE(quex::InitDeviceRecord(context.magic, &record));
+    auto receive = [&](const uint8_t* target) {
+        quex::InitDeviceRecord(context.magic, &record);
+        return quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, target, &record);
+    };
 
-    // Nothing waiting: refused at once.
-    EXPECT_EQ(-1, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
+    EXPECT_EQ(quex::ReplyOutcome::NothingWaiting, receive(kMac));
 
     // Its first 1456 bytes alone would be an acceptable reply.
     SendTo(sender, socket, ReplyOfSize(1457));
     ASSERT_TRUE(WaitFor(socket, 3000));
-    EXPECT_EQ(-1, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
+    EXPECT_EQ(quex::ReplyOutcome::Refused, receive(kMac));
 
     SendTo(sender, socket, ReplyOfSize(1456));
     ASSERT_TRUE(WaitFor(socket, 3000));
-    quex::ResetDeviceRecord(&context, &record);
-    ASSERT_EQ(0, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
+    ASSERT_EQ(quex::ReplyOutcome::Accepted, receive(kMac));
     EXPECT_EQ(Ip("10.77.0.1"), record.info.interfaceAddress);
     EXPECT_EQ(0, std::memcmp(kMac, record.info.macAddress, 6));
 
     // Another device's reply is refused for this MAC and taken by the wildcard.
     SendTo(sender, socket, ReplyOfSize(60, kOtherMac));
     ASSERT_TRUE(WaitFor(socket, 3000));
-    EXPECT_EQ(-1, quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, kMac, &record));
+    EXPECT_EQ(quex::ReplyOutcome::Refused, receive(kMac));
     SendTo(sender, socket, ReplyOfSize(60, kOtherMac));
     ASSERT_TRUE(WaitFor(socket, 3000));
-    quex::ResetDeviceRecord(&context, &record);
-    EXPECT_EQ(0,
-              quex::ReceiveResponse(&context, socket, quex::DiscoveryResponse, quex::kBroadcastMac, &record));
+    EXPECT_EQ(quex::ReplyOutcome::Accepted, receive(quex::kBroadcastMac));
     EXPECT_EQ(0, std::memcmp(kOtherMac, record.info.macAddress, 6));
+
+    // A failed read ends with the reason, and the datagram stays queued for the next one.
+    SendTo(sender, socket, ReplyOfSize(60));
+    ASSERT_TRUE(WaitFor(socket, 3000));
+    quex::InjectSocketFault(quex::SocketFault::Receive, 1);
+    EXPECT_EQ(quex::ReplyOutcome::Failed, receive(kMac));
+    EXPECT_EQ(QUEX_ERROR_NETWORK, context.lastErrorCode);
+    EXPECT_STREQ("Cannot receive through 10.77.0.1: injected failure", context.lastErrorMessage);
+    EXPECT_EQ(quex::ReplyOutcome::Accepted, receive(kMac));
     close(sender);
     close(socket);
 }
@@ -351,8 +392,9 @@ TEST_F(Sockets, WaitWorksForDescriptorsAbove1024) {
     EXPECT_FALSE(ready[0]);
     EXPECT_TRUE(ready[1]);
     quex::QuexDeviceRecord record;
-    ASSERT_TRUE(quex::InitDeviceRecord(&context, &record));
-    EXPECT_EQ(0, quex::ReceiveResponse(&context, high, quex::DiscoveryResponse, kMac, &record));
+    ASSERT_TRUE(quex::InitDeviceRecord(context.magic, &record));
+    EXPECT_EQ(quex::ReplyOutcome::Accepted,
+              quex::ReceiveResponse(&context, high, quex::DiscoveryResponse, kMac, &record));
     EXPECT_EQ(Ip("10.77.0.1"), record.info.interfaceAddress);
 
     // The wake object, also above 1024, ends the wait without a socket.

@@ -1,22 +1,28 @@
-// The test build's side of the socket set-up seam.
+// The test build's side of the socket fault seam.
 #include "tests/support/socket_fault.h"
 
 #include <atomic>
 
-#include "quex/test_seams.h"
-
 namespace quex {
 
 namespace {
-std::atomic<int32_t> g_failAtOpen{0};
+constexpr int kSteps = 4;
+std::atomic<int32_t> g_failAt[kSteps] = {};
 }  // namespace
 
-void InjectSocketFailure(int32_t nth) { g_failAtOpen.store(nth > 0 ? nth : 0); }
+void InjectSocketFault(SocketFault step, int32_t nth) {
+    g_failAt[static_cast<int>(step)].store(nth > 0 ? nth : 0);
+}
 
-bool SocketSetupFaultDue() {
-    int32_t left = g_failAtOpen.load();
+void ClearSocketFaults() {
+    for (std::atomic<int32_t>& left : g_failAt) left.store(0);
+}
+
+bool SocketFaultDue(SocketFault step) {
+    std::atomic<int32_t>& counter = g_failAt[static_cast<int>(step)];
+    int32_t left = counter.load();
     while (left > 0) {
-        if (g_failAtOpen.compare_exchange_weak(left, left - 1)) return left == 1;
+        if (counter.compare_exchange_weak(left, left - 1)) return left == 1;
     }
     return false;
 }

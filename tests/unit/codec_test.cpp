@@ -19,13 +19,17 @@ const QuexGuid kToolGuid = {0xD4A17F3B, 0x2E8C, 0x4B61, {0x9F, 0x05, 0x6C, 0x3A,
 const uint8_t kMac[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x74};
 const uint8_t kOtherMac[6] = {0x02, 0xC0, 0xDE, 0x25, 0x40, 0x75};
 
-// A context with just what the codec reads (contexts are not copyable).
-struct TestContext : QuexContext {
-    TestContext(uint32_t magicValue, const QuexGuid& guid) : QuexContext{} {
-        magic = magicValue;
-        vendorGuid = guid;
-    }
-};
+// The handle's magic the replies are decoded with.
+constexpr uint32_t kMagic = QUEX_MAGIC_TELQ;
+
+// An 8-byte header, big-endian, written here rather than by the library.
+void PutHeader(uint8_t* out, uint32_t magic, uint16_t type, uint16_t length) {
+    const uint8_t header[8] = {static_cast<uint8_t>(magic >> 24), static_cast<uint8_t>(magic >> 16),
+                               static_cast<uint8_t>(magic >> 8),  static_cast<uint8_t>(magic),
+                               static_cast<uint8_t>(type >> 8),   static_cast<uint8_t>(type),
+                               static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    std::memcpy(out, header, sizeof header);
+}
 
 // A reply under construction: header then fields; Buffer() lays it into a
 // cleared 1456-byte receive buffer.
@@ -45,7 +49,7 @@ struct Reply {
     Bytes Buffer(long claimedLength = -1) const {
         Bytes buffer(quex::kReceiveBufferSize, 0);
         const uint16_t length = static_cast<uint16_t>(claimedLength < 0 ? payload.size() : claimedLength);
-        quex::WriteHeader(buffer.data(), magic, type, length);
+        PutHeader(buffer.data(), magic, type, length);
         const size_t room = buffer.size() - quex::kHeaderSize;
         if (!payload.empty())
             std::memcpy(buffer.data() + quex::kHeaderSize, payload.data(), std::min(room, payload.size()));
@@ -55,15 +59,15 @@ struct Reply {
 
 class Codec : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(quex::InitDeviceRecord(&context, &record)); }
+    void SetUp() override { ASSERT_TRUE(quex::InitDeviceRecord(kMagic, &record)); }
     bool Decode(const Reply& reply, long claimedLength = -1, uint16_t expected = quex::DiscoveryResponse) {
         const Bytes buffer = reply.Buffer(claimedLength);
-        return quex::DecodeResponse(&context, buffer.data(), expected, &record);
+        return quex::DecodeResponse(kMagic, buffer.data(), expected, &record);
     }
     // A preset record, to compare whole records against.
     quex::QuexDeviceRecord Fresh() {
         quex::QuexDeviceRecord fresh;
-        EXPECT_TRUE(quex::InitDeviceRecord(&context, &fresh));
+        EXPECT_TRUE(quex::InitDeviceRecord(kMagic, &fresh));
         return fresh;
     }
     static void ExpectSameRecord(const quex::QuexDeviceRecord& expected,
@@ -73,17 +77,15 @@ protected:
         for (size_t i = 0; i < sizeof expected; ++i) ASSERT_EQ(a[i], b[i]) << "record byte " << i;
     }
 
-    TestContext context{QUEX_MAGIC_TELQ, kToolGuid};
     quex::QuexDeviceRecord record;
 };
 
 // --- the discovery request ---------------------------------------------
 
 TEST(DiscoveryRequest, MorvForEveryDeviceByteForByte) {
-    const TestContext context(QUEX_MAGIC_MORV, kMorvGuid);
     uint8_t out[40];
     std::memset(out, 0xEE, sizeof out);
-    quex::BuildDiscoveryRequest(&context, quex::kBroadcastMac, out);
+    quex::BuildDiscoveryRequest({QUEX_MAGIC_MORV, kMorvGuid}, quex::kBroadcastMac, out);
     const uint8_t expected[36] = {0x4D, 0x4F, 0x52, 0x56, 0x00, 0x01, 0x00, 0x1C, 0xFF, 0xFF, 0xFF, 0xFF,
                                   0xFF, 0xFF, 0x14, 0x02, 0x02, 0x00, 0x15, 0x10, 0x3C, 0x6E, 0x2A, 0x90,
                                   0x7B, 0x14, 0x4D, 0x5F, 0xA2, 0xC8, 0x91, 0xE0, 0xF4, 0xB7, 0xD3, 0x6A};
@@ -92,13 +94,102 @@ TEST(DiscoveryRequest, MorvForEveryDeviceByteForByte) {
 }
 
 TEST(DiscoveryRequest, TelqWithToolGuidForOneDevice) {
-    const TestContext context(QUEX_MAGIC_TELQ, kToolGuid);
     uint8_t out[36];
-    quex::BuildDiscoveryRequest(&context, kMac, out);
+    quex::BuildDiscoveryRequest({QUEX_MAGIC_TELQ, kToolGuid}, kMac, out);
     const uint8_t expected[36] = {0x54, 0x45, 0x4C, 0x51, 0x00, 0x01, 0x00, 0x1C, 0x02, 0xC0, 0xDE, 0x25,
                                   0x40, 0x74, 0x14, 0x02, 0x02, 0x00, 0x15, 0x10, 0xD4, 0xA1, 0x7F, 0x3B,
                                   0x2E, 0x8C, 0x4B, 0x61, 0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4};
     EXPECT_EQ(Bytes(expected, expected + 36), Bytes(out, out + 36));
+}
+
+// --- configuration requests -----------------------------------------------
+
+const quex::WireIdentity kTelqIdentity{QUEX_MAGIC_TELQ, kToolGuid};
+const Bytes kMacBytes(kMac, kMac + 6);
+
+quex::ConfigurationRequest Request(uint16_t type) {
+    quex::ConfigurationRequest request{type, {}, 0, 0, 0, 0};
+    std::memcpy(request.mac, kMac, 6);
+    return request;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes Plain(const quex::ConfigurationRequest& request, const char* password, size_t capacity = 300) {
+    Bytes out(capacity + 4, 0xEE);
+    const size_t length = quex::BuildPlainRequest(kTelqIdentity, request, password, out.data(), capacity);
+    for (size_t i = capacity; i < out.size(); ++i)
+        EXPECT_EQ(0xEE, out[i]) << "written past the room at " << i;
+    return Bytes(out.begin(), out.begin() + static_cast<long>(length));
+}
+
+TEST(ConfigurationRequest, PlainFormOfEachRequestByteForByte) {
+    EXPECT_EQ(
+        Plain(Request(quex::RebootRequest), "abcd"),
+        Concat({{0x54, 0x45, 0x4C, 0x51, 0x00, 0x05, 0x00, 0x0B}, kMacBytes, {0x04, 'a', 'b', 'c', 'd'}}));
+
+    quex::ConfigurationRequest network = Request(quex::SetNetworkRequest);
+    const uint8_t ip[4] = {192, 168, 1, 80}, mask[4] = {255, 255, 255, 0}, gateway[4] = {192, 168, 1, 1};
+    std::memcpy(&network.ipAddress, ip, 4);  // network order, as the caller gives it
+    std::memcpy(&network.subnetMask, mask, 4);
+    std::memcpy(&network.gateway, gateway, 4);
+    EXPECT_EQ(Plain(network, "pw"), Concat({{0x54, 0x45, 0x4C, 0x51, 0x00, 0x03, 0x00, 0x15},
+                                            {192, 168, 1, 80, 255, 255, 255, 0, 192, 168, 1, 1},
+                                            kMacBytes,
+                                            {0x02, 'p', 'w'}}));
+
+    quex::ConfigurationRequest dhcp = Request(quex::SetDhcpRequest);
+    dhcp.dhcp = 1;
+    EXPECT_EQ(Plain(dhcp, ""),
+              Concat({{0x54, 0x45, 0x4C, 0x51, 0x00, 0x07, 0x00, 0x08, 0x01}, kMacBytes, {0x00}}));
+    EXPECT_EQ(quex::SetDhcpResponse, quex::ReplyTypeOf(quex::SetDhcpRequest));
+}
+
+TEST(ConfigurationRequest, PlainFormRefusesWhatItCannotCarry) {
+    const quex::ConfigurationRequest network = Request(quex::SetNetworkRequest);
+    const std::string longest(255, 'p');
+    EXPECT_EQ(quex::kMaxRequestSize, Plain(network, longest.c_str()).size());
+    EXPECT_TRUE(Plain(network, (longest + "p").c_str()).empty());  // the length byte holds no more
+    EXPECT_TRUE(Plain(network, "pw", 28).empty());                 // one byte short of the room it needs
+    EXPECT_TRUE(Plain(network, nullptr).empty());
+    EXPECT_TRUE(Plain(Request(quex::DiscoveryRequest), "pw").empty());
+}
+
+TEST(ConfigurationRequest, DigestFormSignsTypeAndPrefixThenCarriesTheTrailer) {
+    quex::ConfigurationRequest dhcp = Request(quex::SetDhcpRequest);
+    dhcp.dhcp = 1;
+    Bytes typeField, prefix;
+    const quex::RequestSigner sign = [&](const uint8_t* type, const uint8_t* start, size_t length,
+                                         uint8_t* digest) {
+        typeField.assign(type, type + 2);
+        prefix.assign(start, start + length);
+        for (uint8_t i = 0; i < 16; ++i) digest[i] = static_cast<uint8_t>(0xA0 + i);
+        return true;
+    };
+    uint8_t out[quex::kMaxRequestSize];
+    const size_t length = quex::BuildSignedRequest(kTelqIdentity, dhcp, sign, out, sizeof out);
+    EXPECT_EQ(Bytes({0x00, 0x07}), typeField);
+    EXPECT_EQ(Concat({{0x01}, kMacBytes, {0x10}}), prefix);  // through the length byte 16
+    Bytes digest;
+    for (uint8_t i = 0; i < 16; ++i) digest.push_back(static_cast<uint8_t>(0xA0 + i));
+    EXPECT_EQ(Bytes(out, out + length),
+              Concat({{0x54, 0x45, 0x4C, 0x51, 0x00, 0x07, 0x00, 0x2E, 0x01},
+                      kMacBytes,
+                      {0x10},
+                      digest,
+                      {0x14, 0x02, 0x02, 0x00, 0x15, 0x10, 0xD4, 0xA1, 0x7F, 0x3B, 0x2E,
+                       0x8C, 0x4B, 0x61, 0x9F, 0x05, 0x6C, 0x3A, 0x8E, 0x1B, 0x72, 0xD4}}));
+
+    const quex::RequestSigner refuses = [](const uint8_t*, const uint8_t*, size_t, uint8_t*) {
+        return false;
+    };
+    EXPECT_EQ(0u, quex::BuildSignedRequest(kTelqIdentity, dhcp, refuses, out, sizeof out));
+    EXPECT_EQ(0u, quex::BuildSignedRequest(kTelqIdentity, dhcp, nullptr, out, sizeof out));
+    EXPECT_EQ(0u, quex::BuildSignedRequest(kTelqIdentity, dhcp, sign, out, 45));  // 46 needed
 }
 
 // --- whole replies ------------------------------------------------------
@@ -169,7 +260,7 @@ TEST_F(Codec, EmptyReplySucceedsAndClearsBothMasks) {
     EXPECT_EQ(0, record.info.macAddress[0]);
 }
 
-TEST_F(Codec, HeaderMustMatchContextAndExpectedType) {
+TEST_F(Codec, HeaderMustMatchTheMagicAndExpectedType) {
     Reply reply;
     reply.Mac();
     EXPECT_FALSE(Decode(reply, -1, quex::RebootResponse));
@@ -183,9 +274,8 @@ TEST_F(Codec, HeaderMustMatchContextAndExpectedType) {
     EXPECT_TRUE(Decode(reply));
 
     const Bytes buffer = reply.Buffer();
-    EXPECT_FALSE(quex::DecodeResponse(nullptr, buffer.data(), quex::DiscoveryResponse, &record));
-    EXPECT_FALSE(quex::DecodeResponse(&context, nullptr, quex::DiscoveryResponse, &record));
-    EXPECT_FALSE(quex::DecodeResponse(&context, buffer.data(), quex::DiscoveryResponse, nullptr));
+    EXPECT_FALSE(quex::DecodeResponse(kMagic, nullptr, quex::DiscoveryResponse, &record));
+    EXPECT_FALSE(quex::DecodeResponse(kMagic, buffer.data(), quex::DiscoveryResponse, nullptr));
 }
 
 // --- lengths the header claims ------------------------------------------
@@ -326,7 +416,7 @@ TEST_F(Codec, AuxDataOfLengthZeroOneAnd255) {
     for (size_t i = 0; i < full.size(); ++i) full[i] = static_cast<uint8_t>(i + 1);
     Reply most;
     most.Field(quex::AuxData, full);
-    ASSERT_TRUE(quex::InitDeviceRecord(&context, &record));  // limit must not come from the zeroed count
+    ASSERT_TRUE(quex::InitDeviceRecord(kMagic, &record));  // limit must not come from the zeroed count
     EXPECT_TRUE(Decode(most));
     EXPECT_EQ(255, record.info.auxDataLength);
     EXPECT_EQ(full, Bytes(record.info.auxData, record.info.auxData + 255));
@@ -335,7 +425,7 @@ TEST_F(Codec, AuxDataOfLengthZeroOneAnd255) {
 
 TEST_F(Codec, ChallengeOnlyOfExactly14Bytes) {
     for (size_t length : {13u, 15u, 0u, 8u}) {
-        ASSERT_TRUE(quex::InitDeviceRecord(&context, &record));
+        ASSERT_TRUE(quex::InitDeviceRecord(kMagic, &record));
         Reply reply;
         reply.Field(quex::Challenge, Bytes(length, 0x33));
         EXPECT_FALSE(Decode(reply)) << length;
@@ -370,7 +460,7 @@ TEST_F(Codec, NumberWidthsAndNarrowing) {
         {{0, 0, 0, 0, 1}, false, 0x0200},
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(quex::InitDeviceRecord(&context, &record));
+        ASSERT_TRUE(quex::InitDeviceRecord(kMagic, &record));
         Reply reply;
         reply.Field(quex::Version, c.value);
         EXPECT_EQ(c.ok, Decode(reply)) << c.value.size();
@@ -401,7 +491,7 @@ TEST_F(Codec, GuidByteOrder) {
     EXPECT_EQ(0x4D5F, record.info.vendorGuid.data3);
     EXPECT_EQ(0, std::memcmp(record.info.vendorGuid.data4, kMorvGuid.data4, 8));
 
-    ASSERT_TRUE(quex::InitDeviceRecord(&context, &record));
+    ASSERT_TRUE(quex::InitDeviceRecord(kMagic, &record));
     Reply shortGuid;
     shortGuid.Field(quex::VendorGuid, Bytes(15, 1));
     EXPECT_FALSE(Decode(shortGuid));
@@ -458,8 +548,8 @@ TEST_F(Codec, AcceptanceByMacTypeAndLength) {
     Bytes buffer = reply.Buffer();
     const int size = static_cast<int>(reply.Size());
     auto check = [&](const uint8_t* target, uint16_t type, int length) {
-        quex::ResetDeviceRecord(&context, &record);
-        return quex::CheckResponse(&context, buffer.data(), length, type, target, &record);
+        quex::InitDeviceRecord(kMagic, &record);
+        return quex::CheckResponse(kMagic, buffer.data(), length, type, target, &record);
     };
     EXPECT_EQ(0, check(kMac, quex::DiscoveryResponse, size));
     EXPECT_EQ(0, check(quex::kBroadcastMac, quex::DiscoveryResponse, size));
@@ -470,7 +560,7 @@ TEST_F(Codec, AcceptanceByMacTypeAndLength) {
     EXPECT_EQ(0, check(kMac, quex::DiscoveryResponse, 1456));
     EXPECT_EQ(-1, check(kMac, quex::DiscoveryResponse, 1457));  // larger than the buffer: refused, not cut
     EXPECT_EQ(-1,
-              quex::CheckResponse(&context, buffer.data(), size, quex::DiscoveryResponse, nullptr, &record));
+              quex::CheckResponse(kMagic, buffer.data(), size, quex::DiscoveryResponse, nullptr, &record));
 
     Reply noMac;
     noMac.Field(quex::IpAddress, {1, 2, 3, 4});

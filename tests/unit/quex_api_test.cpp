@@ -120,9 +120,9 @@ TEST(QuexHandleTest, FreshHandleHasDefaults) {
     EXPECT_EQ(context->port, 2362);
     EXPECT_EQ(context->requestPollMs, 200u);
     EXPECT_EQ(context->searchPollMs, 200u);
-    EXPECT_EQ(context->replyTimeout, -300000000);
-    EXPECT_EQ(context->infoTimeout, -50000000);
-    EXPECT_EQ(context->quietTime, -50000000);
+    EXPECT_EQ(context->replyTimeoutMs, 30000u);
+    EXPECT_EQ(context->infoTimeoutMs, 5000u);
+    EXPECT_EQ(context->quietTimeMs, 5000u);
     EXPECT_EQ(context->searchRunning, 0);
     EXPECT_EQ(context->searchAsync, 0);
     EXPECT_EQ(context->searchThread, nullptr);
@@ -326,7 +326,7 @@ protected:
     // Stands in for the search worker: records as it would leave them.
     void AddRecords(int count) {
         for (int i = 0; i < count; ++i) {
-            QuexDeviceRecord* record = NewDeviceRecord(context_);
+            QuexDeviceRecord* record = NewDeviceRecord(context_->magic);
             ASSERT_NE(record, nullptr);
             std::memcpy(record->info.macAddress, kMac, 6);
             record->info.macAddress[5] = static_cast<uint8_t>(next_);

@@ -35,7 +35,7 @@ protected:
     void TearDown() override { QUEXClose(handle_); }
 
     bool Store(uint32_t i, bool unique) {
-        quex::QuexDeviceRecord* record = quex::NewDeviceRecord(handle_);
+        quex::QuexDeviceRecord* record = quex::NewDeviceRecord(handle_->magic);
         if (record == nullptr) return false;
         MacOf(i, record->info.macAddress);
         return quex::StoreResult(handle_, record, unique);
@@ -111,7 +111,7 @@ TEST_F(ResultIndexTest, ClosingAHandleWithWaitingRecordsFreesThemAndItsIndex) {
     QuexHandle other = QUEXOpen(QUEX_MAGIC_TELQ, &kVendor);
     ASSERT_NE(other, nullptr);
     for (uint32_t i = 0; i < 10; ++i) {
-        quex::QuexDeviceRecord* record = quex::NewDeviceRecord(other);
+        quex::QuexDeviceRecord* record = quex::NewDeviceRecord(other->magic);
         ASSERT_NE(record, nullptr);
         MacOf(i, record->info.macAddress);
         ASSERT_TRUE(quex::StoreResult(other, record, true));
@@ -140,7 +140,7 @@ TEST_F(ResultIndexTest, MatchCheckNoticesADisagreement) {
     // The check itself must be able to fail: a record slipped into the list
     // behind the index's back is seen.
     ASSERT_TRUE(Store(1, true));
-    quex::QuexDeviceRecord* stray = quex::NewDeviceRecord(handle_);
+    quex::QuexDeviceRecord* stray = quex::NewDeviceRecord(handle_->magic);
     ASSERT_NE(stray, nullptr);
     MacOf(2, stray->info.macAddress);
     ASSERT_GE(quex::ListAdd(handle_->results, stray), 0);

@@ -65,37 +65,39 @@ TEST(TimerWin32, FiresOnceAfterRelativeDueTime) {
     ASSERT_TRUE(timer.Valid());
     EXPECT_FALSE(timer.Wait(0));
     const uint64_t start = MonotonicMs();
-    ASSERT_TRUE(timer.SetRelative(-300000));  // 30 ms
+    ASSERT_TRUE(timer.Arm(30));
     EXPECT_TRUE(timer.Wait(10000));
     EXPECT_GE(MonotonicMs() - start, 20u);
-    EXPECT_FALSE(timer.Wait(0));        // consumed; no period
-    ASSERT_TRUE(timer.SetRelative(0));  // due at once
+    EXPECT_FALSE(timer.Wait(0));  // consumed; no period
+    ASSERT_TRUE(timer.Arm(0));    // due at once
     EXPECT_TRUE(timer.Wait(10000));
-    EXPECT_FALSE(timer.SetRelative(1));  // absolute times are refused
-}
-
-TEST(TimerWin32, CancelAndReArmingDropAnUnconsumedFiring) {
-    WaitableTimer timer;
-    ASSERT_TRUE(timer.SetRelative(-100000));  // 10 ms
-    SleepMs(50);
-    EXPECT_TRUE(Signalled(timer.Native()));  // the probe consumed it: fire again
-    ASSERT_TRUE(timer.SetRelative(-100000));
-    SleepMs(50);
-    timer.Cancel();
-    EXPECT_FALSE(timer.Wait(0));
-    ASSERT_TRUE(timer.SetRelative(-100000));
-    SleepMs(50);
-    ASSERT_TRUE(timer.SetRelative(-100000000));  // 10 s replaces the fired 10 ms
+    ASSERT_TRUE(timer.Arm(kInfinite - 1));  // converted to 100-ns units without overflow: far off
     EXPECT_FALSE(timer.Wait(60));
     timer.Cancel();
 }
 
-TEST(TimerWin32, NeverArmValueLeavesTheTimerAsItIs) {
+TEST(TimerWin32, CancelAndReArmingDropAnUnconsumedFiring) {
     WaitableTimer timer;
-    EXPECT_TRUE(timer.SetRelative(kNeverArmDueTime));
+    ASSERT_TRUE(timer.Arm(10));
+    SleepMs(50);
+    EXPECT_TRUE(Signalled(timer.Native()));  // the probe consumed it: fire again
+    ASSERT_TRUE(timer.Arm(10));
+    SleepMs(50);
+    timer.Cancel();
+    EXPECT_FALSE(timer.Wait(0));
+    ASSERT_TRUE(timer.Arm(10));
+    SleepMs(50);
+    ASSERT_TRUE(timer.Arm(10000));  // 10 s replaces the fired 10 ms
+    EXPECT_FALSE(timer.Wait(60));
+    timer.Cancel();
+}
+
+TEST(TimerWin32, InfiniteDueTimeLeavesTheTimerAsItIs) {
+    WaitableTimer timer;
+    EXPECT_TRUE(timer.Arm(kInfinite));
     EXPECT_FALSE(timer.Wait(50));
-    ASSERT_TRUE(timer.SetRelative(-100000));
-    EXPECT_TRUE(timer.SetRelative(kNeverArmDueTime));
+    ASSERT_TRUE(timer.Arm(10));
+    EXPECT_TRUE(timer.Arm(kInfinite));
     EXPECT_TRUE(timer.Wait(10000));
 }
 
@@ -135,19 +137,19 @@ TEST(ThreadWin32, KnowsWhenItIsTheCallingThread) {
 TEST(RecursiveMutexWin32, OwnerLocksTwiceOthersWait) {
     RecursiveMutex mutex;
     ASSERT_TRUE(mutex.Valid());
-    mutex.Lock();
-    mutex.Lock();
-    mutex.Unlock();
+    mutex.lock();
+    mutex.lock();
+    mutex.unlock();
     std::atomic<bool> got{false};
     Thread other;
     ASSERT_TRUE(other.Start([&] {
-        mutex.Lock();
+        mutex.lock();
         got = true;
-        mutex.Unlock();
+        mutex.unlock();
     }));
     SleepMs(50);
     EXPECT_FALSE(got.load());  // still held once
-    mutex.Unlock();
+    mutex.unlock();
     other.Join();
     EXPECT_TRUE(got.load());
 }
@@ -186,7 +188,7 @@ protected:
     bool SendToSecond(size_t length) {
         const std::vector<char> data(length, 'q');
         return SocketSendTo(sockets_[0], data.data(), data.size(), Address("127.0.0.1"), port1_) ==
-               static_cast<int>(length);
+               SendOutcome::Sent;
     }
     SocketHandle sockets_[2] = {kInvalidSocket, kInvalidSocket};
     uint16_t port1_ = 0;
@@ -203,9 +205,15 @@ TEST_F(SocketsWin32, WaitReportsTheReadableSocketAndReceiveTellsTheRealLength) {
     EXPECT_TRUE(ready[1]);
     char buffer[100];
     std::memset(buffer, 0, sizeof buffer);
-    EXPECT_EQ(1500, SocketReceive(sockets_[1], buffer, sizeof buffer));  // longer than the buffer
+    size_t length = 0;
+    EXPECT_EQ(ReceiveOutcome::Datagram, SocketReceive(sockets_[1], buffer, sizeof buffer, &length));
+    EXPECT_EQ(1500u, length);  // longer than the buffer
     EXPECT_EQ('q', buffer[99]);
-    EXPECT_EQ(-1, SocketReceive(sockets_[1], buffer, sizeof buffer));  // nothing waiting
+    EXPECT_EQ(ReceiveOutcome::NothingWaiting, SocketReceive(sockets_[1], buffer, sizeof buffer, &length));
+    // A socket that is not open fails, and says why.
+    EXPECT_EQ(ReceiveOutcome::Failed, SocketReceive(kInvalidSocket, buffer, sizeof buffer, &length));
+    EXPECT_EQ(WSAENOTSOCK, WSAGetLastError());
+    EXPECT_EQ(SendOutcome::Failed, SocketSendTo(kInvalidSocket, "q", 1, Address("127.0.0.1"), port1_));
     uint32_t local = 0;
     ASSERT_TRUE(SocketLocalAddress(sockets_[1], &local));
     EXPECT_EQ(Address("127.0.0.1"), local);
@@ -260,7 +268,8 @@ TEST_F(SocketsWin32, WaitWatchesFarMoreThanSixtyFourSockets) {
     sockaddr_in in{};
     int size = sizeof in;
     ASSERT_EQ(0, getsockname(static_cast<SOCKET>(many.back()), reinterpret_cast<sockaddr*>(&in), &size));
-    ASSERT_EQ(5, SocketSendTo(sockets_[0], "hello", 5, Address("127.0.0.1"), ntohs(in.sin_port)));
+    ASSERT_EQ(SendOutcome::Sent,
+              SocketSendTo(sockets_[0], "hello", 5, Address("127.0.0.1"), ntohs(in.sin_port)));
     std::unique_ptr<bool[]> ready(new bool[many.size()]());
     EXPECT_EQ(1, WaitReadable(many.data(), many.size(), 5000, ready.get()));
     EXPECT_TRUE(ready[99]);
@@ -273,19 +282,24 @@ TEST_F(SocketsWin32, WaitWatchesFarMoreThanSixtyFourSockets) {
     for (SocketHandle s : many) SocketClose(s);
 }
 
-// The lab's interfaces, in adapter order, without loopback (set by
-// scripts/test-windows.sh, which knows the namespace it made).
+// The lab's interfaces, in adapter order, without loopback, and their names
+// (set by scripts/test-windows.sh, which knows the namespace it made).
 TEST(LocalAddressesWin32, AdaptersThatAreUpWithoutLoopbackInOrder) {
     KELVO_REQUIRE_PRIVATE_NETWORK();
     const std::string expected = kelvotest::Environment("KELVO_WIN_EXPECT_ADDRESSES");
     if (expected.empty())
         GTEST_SKIP() << "KELVO_WIN_EXPECT_ADDRESSES not set (scripts/test-windows.sh sets it)";
-    std::vector<uint32_t> addresses{1, 2, 3};
-    ASSERT_TRUE(ListLocalIPv4Addresses(&addresses));
-    std::string got;
-    for (uint32_t a : addresses) got += (got.empty() ? "" : " ") + FormatIPv4(a);
+    std::vector<LocalInterface> interfaces{{1, "stale"}};
+    ASSERT_TRUE(ListLocalInterfaces(&interfaces));
+    std::string got, names;
+    for (const LocalInterface& entry : interfaces) {
+        got += (got.empty() ? "" : " ") + FormatIPv4(entry.address);
+        names += (names.empty() ? "" : " ") + entry.name;
+    }
     EXPECT_EQ(expected, got);
-    EXPECT_FALSE(ListLocalIPv4Addresses(nullptr));
+    // The adapters' friendly names in UTF-8 (Wine names them after the lab's interfaces).
+    EXPECT_EQ(kelvotest::Environment("KELVO_WIN_EXPECT_NAMES"), names);
+    EXPECT_FALSE(ListLocalInterfaces(nullptr));
 }
 
 // ---- notification targets
