@@ -58,9 +58,11 @@
  *       just made for the request came back without one (a forged or replayed
  *       answer would otherwise get the password in plain text). Message:
  *       "Device withdrew its challenge; request not sent".
- *   QUEX_ERROR_NETWORK  no socket could be opened for the operation; the
- *       message is the system's reason ("No usable IPv4 interface", "Cannot
- *       open a socket on 10.77.0.1: Too many open files"). */
+ *   QUEX_ERROR_NETWORK  no socket could be opened for the operation, the
+ *       request could not leave through any interface, or a wait or read
+ *       failed; the message is the system's reason ("No usable IPv4
+ *       interface", "Cannot open a socket on 10.77.0.1: Too many open
+ *       files"). */
 #define QUEX_ERROR_CHALLENGE_WITHDRAWN (-3)
 #define QUEX_ERROR_NETWORK (-4)
 
@@ -210,14 +212,15 @@ QUEX_API int32_t QUEXStartSyncSearch(QuexHandle handle);
  * most QUEX_MAX_SEARCH_RESULTS (their records wait for QUEXGetSearchResults),
  * or -1 (unknown handle, a search already running, a time of 0, both times
  * 0xFFFFFFFF, a call from the handle's own worker, or no socket could be
- * opened: then at once, with QUEX_ERROR_NETWORK as the last error).
+ * opened, the request could not be sent or a wait or read failed: then at
+ * once, with QUEX_ERROR_NETWORK as the last error).
  * A search with maxMs 0xFFFFFFFF on a network where nothing answers never
  * returns. */
 QUEX_API int32_t QUEXStartSyncSearchEx(QuexHandle handle, uint32_t quietMs, uint32_t maxMs);
 
 /* Asynchronous searches: return 0 once the worker runs, else -1 (also at
  * once, with QUEX_ERROR_NETWORK as the last error, when no socket could be
- * opened). The search runs until QUEXStopSearch or QUEXClose. After every
+ * opened or the request could not be sent). The search runs until QUEXStopSearch or QUEXClose. After every
  * poll cycle with traffic while records wait, the target is notified: the
  * callback is called (on the worker thread), a QuexWindowMessage
  * {message, 0, userData} is posted to the window, or the event is signalled.
