@@ -6,7 +6,7 @@
 # usage: install-deps.sh [--windows]   (--windows: also the Windows stage's packages)
 set -euo pipefail
 packages=(build-essential cmake clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
-          libbenchmark-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libcsv-dev
+          libbenchmark-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libfccp-dev
           python3-pyftpdlib iproute2 util-linux procps valgrind
           dpkg-dev file lintian mandoc pkgconf unzip)
 # The Windows stage only (scripts/test-windows.sh): MinGW-w64 with the posix
