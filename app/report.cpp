@@ -14,7 +14,6 @@ namespace {
 // Shorter waits (the address wait's one-second steps, which stand inside a
 // progress line) pass without a countdown.
 constexpr uint32_t kCountdownMinMs = 5000;
-const char kEraseLine[] = "\r\033[K";
 
 // A continuation line as part of a one-line message: no tabs, no ends.
 std::string Trimmed(const std::string& text) {
@@ -87,10 +86,10 @@ void ConsoleReport::Pause(uint32_t ms) {
     const uint64_t end = platform::MonotonicMs() + ms;
     for (uint64_t now = platform::MonotonicMs(); now < end; now = platform::MonotonicMs()) {
         const uint64_t left = end - now;
-        Err((kEraseLine + std::string("waiting ") + std::to_string((left + 999) / 1000) + " s").c_str());
+        LiveLine("waiting " + std::to_string((left + 999) / 1000) + " s");
         platform::SleepMs(static_cast<uint32_t>(std::min<uint64_t>(left, (left - 1) % 1000 + 1)));
     }
-    Err(kEraseLine);
+    LiveLine("");
 }
 
 }  // namespace kelvo
