@@ -117,6 +117,17 @@ long ReadLocal(HANDLE file, ULONGLONG offset, char* buffer, DWORD size, DWORD& e
     return static_cast<long>(got);
 }
 
+// Closing the remote file reads the server's verdict on the transfer, which
+// stays as this thread's last response: a 4xx or 5xx reply means the file
+// was not kept (the test FtpPutFile makes).
+bool ServerKeptFile() {
+    DWORD code = 0;
+    char text[512];
+    DWORD length = sizeof text;
+    if (!InternetGetLastResponseInfoA(&code, text, &length) || length == 0) return true;
+    return text[0] != '4' && text[0] != '5';
+}
+
 // The writer: opens the remote file, sends the local one in chunks, and
 // closes the remote file (which waits for the server's verdict).
 DWORD WINAPI WriteStore(void* argument) {
@@ -158,6 +169,8 @@ DWORD WINAPI WriteStore(void* argument) {
         // Unless the caller took it first, the handle is still this thread's own.
         const HINTERNET taken = InterlockedExchangePointer(&store->remote, nullptr);
         if (taken != nullptr && !InternetCloseHandle(taken) && error == ERROR_SUCCESS) error = GetLastError();
+        if (taken != nullptr && error == ERROR_SUCCESS && !ServerKeptFile())
+            error = ERROR_INTERNET_EXTENDED_ERROR;
     }
     store->error = error;
     Release(store);
