@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "platform/terminal.h"
+
 namespace kelvo {
 
 namespace {
@@ -25,7 +27,10 @@ void ToError(const char* text) {
 
 }  // namespace
 
-void ReserveStandardOutput() { g_texts = stderr; }
+void ReserveStandardOutput() {
+    g_texts = stderr;
+    platform::StandardOutputAsBytes();
+}
 
 void Document(const std::string& text) {
     std::fflush(stderr);
@@ -68,6 +73,13 @@ void ErrFormat(const char* format, ...) {
     std::vfprintf(stderr, format, args);
     va_end(args);
     std::fflush(stderr);
+}
+
+void LiveLine(const std::string& text) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    platform::EraseTerminalLine();
+    ToError(text.c_str());
 }
 
 std::string ConsoleSafe(const std::string& deviceText) {

@@ -19,6 +19,9 @@ void OutFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Err(const char* text);      // standard error, no line end
 void ErrLine(const char* text);  // standard error, line end
 void ErrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A live line on a terminal's standard error (a countdown, a plan's progress):
+// each call draws text over the one before; "" erases it.
+void LiveLine(const std::string& text);
 
 void PrintBanner();
 void PrintUsage();

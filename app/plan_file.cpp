@@ -1,11 +1,23 @@
-// Plan files through libcsv: each line that is not empty or a comment is
-// handed to the parser as one record, so every fault names its line.
+// Plan files through the fast C++ CSV parser (header-only, BSD): its line
+// reader numbers the lines (byte-order mark, CRLF and a missing last line end
+// handled there), its comment policy skips empty and "#" lines, and its quote
+// and trim policies cut, trim and unquote the cells of a line. The header row
+// names a varying set of columns, so the cells are taken line by line rather
+// than through its fixed-width row reader.
 #include "app/plan_file.h"
 
-#include <csv.h>
+#include <limits>  // used by the parser's header, which does not include it itself
+
+#define CSV_IO_NO_THREAD  // the text is already in memory: no reader thread
+// Its error records cut file names to 255 bytes on purpose.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstringop-truncation"
+#include <libfccp/csv.h>
+#pragma GCC diagnostic pop
 
 #include <cstring>
 #include <map>
+#include <new>
 
 #include "app/console.h"
 #include "platform/file.h"
@@ -15,8 +27,6 @@ namespace kelvo {
 
 namespace {
 
-const char kByteOrderMark[] = "\xEF\xBB\xBF";
-
 enum class Column { Mac, Ip, Subnet, Gateway };
 
 std::string Lowered(std::string text) {
@@ -25,20 +35,24 @@ std::string Lowered(std::string text) {
     return text;
 }
 
-// One record's fields as libcsv completes them.
-struct Record {
-    std::vector<std::string> fields;
-};
+using CellQuotes = io::double_quote_escape<',', '"'>;
+using CellTrim = io::trim_chars<' ', '\t'>;
+using SkippedLines = io::single_and_empty_line_comment<'#'>;
 
-void OnField(void* data, size_t length, void* record) {
-    Record* target = static_cast<Record*>(record);
-    if (data == nullptr)
-        target->fields.emplace_back();
-    else
-        target->fields.emplace_back(static_cast<const char*>(data), length);
+// A line's cells, cut at the commas outside quotes, trimmed and unquoted by
+// the parser's own policies; throws the parser's error for an open quote.
+std::vector<std::string> Cells(char* line) {
+    std::vector<std::string> cells;
+    while (line != nullptr) {
+        char* begin = nullptr;
+        char* end = nullptr;
+        io::detail::chop_next_column<CellQuotes>(line, begin, end);
+        CellTrim::trim(begin, end);
+        CellQuotes::unescape(begin, end);
+        cells.emplace_back(begin, end);
+    }
+    return cells;
 }
-
-void OnRecordEnd(int, void*) {}
 
 // The columns the command takes: /set all four, /upload mac and ip.
 bool ColumnFor(const std::string& name, int32_t command, Column& column) {
@@ -88,65 +102,29 @@ bool TakeValue(Column column, const std::string& value, int32_t command, PlanRow
     return false;
 }
 
-class Parser {
-public:
-    Parser() { ready_ = csv_init(&parser_, CSV_STRICT | CSV_STRICT_FINI) == 0; }
-    ~Parser() { csv_free(&parser_); }
-    Parser(const Parser&) = delete;
-    Parser& operator=(const Parser&) = delete;
-
-    // One line as one record; false with libcsv's reason.
-    bool Record(const std::string& line, Record& record, std::string& reason) {
-        record.fields.clear();
-        if (!ready_) {
-            reason = "the CSV parser cannot be started";
-            return false;
-        }
-        if (csv_parse(&parser_, line.data(), line.size(), OnField, OnRecordEnd, &record) != line.size() ||
-            csv_fini(&parser_, OnField, OnRecordEnd, &record) != 0) {
-            reason = csv_strerror(csv_error(&parser_));
-            csv_fini(&parser_, nullptr, nullptr, nullptr);  // ready for the next line
-            return false;
-        }
-        return true;
-    }
-
-private:
-    csv_parser parser_{};
-    bool ready_ = false;
-};
-
 std::string At(const std::string& fileName, int line) { return fileName + ":" + std::to_string(line) + ": "; }
 
-}  // namespace
-
-bool ParsePlanText(const std::string& fileName, const std::string& text, int32_t command,
-                   std::vector<PlanRow>& rows, std::string& problem) {
-    rows.clear();
-    Parser parser;
-    Record record;
+// The lines of a plan into rows; false with the first fault in problem.
+bool ParseLines(const std::string& fileName, io::LineReader& reader, int32_t command,
+                std::vector<PlanRow>& rows, std::string& problem) {
     std::vector<Column> columns;
     bool haveHeader = false;
     std::map<std::string, int> macLines, addressLines;
 
-    size_t start = text.compare(0, 3, kByteOrderMark) == 0 ? 3 : 0;
-    for (int line = 1; start < text.size(); ++line) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string content = text.substr(start, end - start);
-        start = end + 1;
-        if (!content.empty() && content.back() == '\r') content.pop_back();
-        if (Trimmed(content).empty() || content[0] == '#') continue;
-
-        std::string reason;
-        if (!parser.Record(content, record, reason)) {
-            problem = At(fileName, line) + "Not a CSV line: " + reason + ".";
+    while (char* text = reader.next_line()) {
+        if (SkippedLines::is_comment(text)) continue;
+        const int line = static_cast<int>(reader.get_file_line());
+        std::vector<std::string> fields;
+        try {
+            fields = Cells(text);
+        } catch (const io::error::escaped_string_not_closed&) {
+            problem = At(fileName, line) + "Not a CSV line: a quoted value is not closed.";
             return false;
         }
         if (!haveHeader) {
             haveHeader = true;
             bool hasMac = false;
-            for (const std::string& name : record.fields) {
+            for (const std::string& name : fields) {
                 Column column;
                 if (!ColumnFor(name, command, column)) {
                     problem = At(fileName, line) + "Unknown column \"" + Trimmed(name) + "\".";
@@ -167,8 +145,8 @@ bool ParsePlanText(const std::string& fileName, const std::string& text, int32_t
             continue;
         }
 
-        if (record.fields.size() != columns.size()) {
-            problem = At(fileName, line) + "The row has " + std::to_string(record.fields.size()) +
+        if (fields.size() != columns.size()) {
+            problem = At(fileName, line) + "The row has " + std::to_string(fields.size()) +
                       " values; the header names " + std::to_string(columns.size()) + " columns.";
             return false;
         }
@@ -177,7 +155,7 @@ bool ParsePlanText(const std::string& fileName, const std::string& text, int32_t
         row.line = line;
         for (size_t i = 0; i < columns.size(); ++i) {
             const char* rejection = "";
-            if (!TakeValue(columns[i], Trimmed(record.fields[i]), command, row, rejection)) {
+            if (!TakeValue(columns[i], Trimmed(fields[i]), command, row, rejection)) {
                 problem = At(fileName, line) + rejection;
                 return false;
             }
@@ -209,6 +187,23 @@ bool ParsePlanText(const std::string& fileName, const std::string& text, int32_t
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool ParsePlanText(const std::string& fileName, const std::string& text, int32_t command,
+                   std::vector<PlanRow>& rows, std::string& problem) {
+    rows.clear();
+    try {
+        io::LineReader reader(fileName, text.data(), text.data() + text.size());  // copies the bytes
+        if (ParseLines(fileName, reader, command, rows, problem)) return true;
+    } catch (const io::error::line_length_limit_exceeded& error) {
+        problem = At(fileName, error.file_line) + "Not a CSV line: the line is too long.";
+    } catch (const std::bad_alloc&) {
+        problem = fileName + ": Not enough memory to read the plan.";
+    }
+    rows.clear();
+    return false;
 }
 
 bool ReadPlan(const CommandLine& cmd, std::vector<PlanRow>& rows) {

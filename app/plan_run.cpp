@@ -28,7 +28,6 @@ namespace {
 
 const char kPlanFormat[] = "kelvoprog-plan/1";
 const char kInterruptedText[] = "Interrupted before it was done.";
-const char kEraseLine[] = "\r\033[K";
 constexpr uint32_t kProgressRedrawMs = 1000;
 
 // A row's messages: silent, and stopped before its change once Ctrl-C came.
@@ -176,17 +175,16 @@ private:
         char clock[32];
         std::snprintf(clock, sizeof clock, "%02u:%02u", static_cast<unsigned>(seconds / 60),
                       static_cast<unsigned>(seconds % 60));
-        const std::string text = std::string(kEraseLine) + "done " + std::to_string(ended_) + "/" +
-                                 std::to_string(rows_.size()) + ", running " + std::to_string(running_) +
-                                 ", waiting " + std::to_string(rows_.size() - next_) + ", " + clock +
-                                 " elapsed";
-        Err(text.c_str());
+        const std::string text = "done " + std::to_string(ended_) + "/" + std::to_string(rows_.size()) +
+                                 ", running " + std::to_string(running_) + ", waiting " +
+                                 std::to_string(rows_.size() - next_) + ", " + clock + " elapsed";
+        LiveLine(text);
         progressShown_ = true;
     }
 
     void EraseProgress() {
         if (!progressShown_) return;
-        Err(kEraseLine);
+        LiveLine("");
         progressShown_ = false;
     }
 

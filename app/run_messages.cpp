@@ -15,7 +15,6 @@ namespace {
 // Shorter waits (the address wait's one-second steps, which stand inside a
 // progress line) pass without a countdown.
 constexpr uint32_t kCountdownMinMs = 5000;
-const char kEraseLine[] = "\r\033[K";
 
 }  // namespace
 
@@ -77,10 +76,10 @@ void ConsoleMessages::Pause(uint32_t ms) {
     const uint64_t end = platform::MonotonicMs() + ms;
     for (uint64_t now = platform::MonotonicMs(); now < end; now = platform::MonotonicMs()) {
         const uint64_t left = end - now;
-        Err((kEraseLine + std::string("waiting ") + std::to_string((left + 999) / 1000) + " s").c_str());
+        LiveLine("waiting " + std::to_string((left + 999) / 1000) + " s");
         platform::SleepMs(static_cast<uint32_t>(std::min<uint64_t>(left, (left - 1) % 1000 + 1)));
     }
-    Err(kEraseLine);
+    LiveLine("");
 }
 
 }  // namespace kelvo

@@ -56,9 +56,11 @@ endif()
 install(FILES ${PROJECT_BINARY_DIR}/quex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
 if(WIN32)
-  # The zip: the .def beside the import library, README and LICENSE at the top.
+  # The zip: the .def beside the import library; README, LICENSE and the
+  # notices of the libraries compiled into kelvoprog.exe at the top.
   install(FILES ${QUEX_DEF_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT tool)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+    ${PROJECT_SOURCE_DIR}/packaging/windows/THIRD-PARTY.txt DESTINATION . COMPONENT tool)
   return()
 endif()
 

@@ -2,7 +2,8 @@
 # builds them into dist/):
 #   Linux    one Debian package per component: kelvoprog (tool), libquexN
 #            (runtime, N the SONAME's major), libquex-dev (dev), quexsim (sim)
-#   Windows  one zip of tool, runtime and dev
+#   Windows  one zip of tool, runtime and dev, and the same files in an
+#            installer (target `installer`, with NSIS)
 # Their version is the project's, from quex.h.
 option(KELVO_DEBIAN_DOCS
   "Install share/doc/<package>/copyright and changelog.Debian.gz with each component (Debian packages)" OFF)
@@ -23,6 +24,16 @@ if(WIN32)
   set(CPACK_COMPONENTS_ALL tool runtime dev)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
   include(CPack)
+  # The installer (NSIS, packaging/windows/kelvoprog.nsi) holds what the zip holds.
+  find_program(KELVO_MAKENSIS makensis NO_CMAKE_FIND_ROOT_PATH)
+  if(KELVO_MAKENSIS)
+    add_custom_target(installer
+      COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DSTAGE=${PROJECT_BINARY_DIR}/installer-stage
+              -DSCRIPT=${PROJECT_SOURCE_DIR}/packaging/windows/kelvoprog.nsi -DVERSION=${PROJECT_VERSION}
+              -DOUTPUT=${PROJECT_BINARY_DIR}/kelvoprog-${PROJECT_VERSION}-setup.exe -DMAKENSIS=${KELVO_MAKENSIS}
+              -P ${PROJECT_SOURCE_DIR}/cmake/nsis_installer.cmake
+      DEPENDS kelvoprog quex_shared VERBATIM)
+  endif()
   return()
 endif()
 

@@ -6,14 +6,15 @@
 # usage: install-deps.sh [--windows]   (--windows: also the Windows stage's packages)
 set -euo pipefail
 packages=(build-essential cmake clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
-          libbenchmark-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libcsv-dev
+          libbenchmark-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libfccp-dev
           python3-pyftpdlib iproute2 util-linux procps valgrind
           dpkg-dev file lintian mandoc pkgconf unzip)
 # The Windows stage only (scripts/test-windows.sh): MinGW-w64 with the posix
-# thread model (not g++-mingw-w64-x86-64, whose default lacks std::thread)
-# and Wine, without their recommends.
+# thread model (not g++-mingw-w64-x86-64, whose default lacks std::thread),
+# Wine, NSIS for the installer, and tmux to give Wine a console to test;
+# without their recommends.
 if [ "${1:-}" = --windows ]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine wine64)
+  packages+=(g++-mingw-w64-x86-64-posix wine wine64 nsis tmux)
 fi
 missing=()
 for p in "${packages[@]}"; do

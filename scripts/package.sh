@@ -6,10 +6,11 @@
 #   quexsim_V-1_ARCH.deb       the simulator and quexsim-lab, with their manuals
 #   kelvoprog-V-win64.zip      kelvoprog.exe, quex.dll with its import library
 #                              and .def, the header, README.md and LICENSE
+#   kelvoprog-V-setup.exe      the same files in a Windows installer (NSIS)
 # V is the version in quex/include/quex/quex.h. Installs what is missing
-# first. The Linux packages are built in build-package, the zip in
-# build-package-win (MinGW-w64 cross build); KELVO_SKIP_WINDOWS=1 leaves the
-# zip out.
+# first. The Linux packages are built in build-package, the zip and the
+# installer in build-package-win (MinGW-w64 cross build); KELVO_SKIP_WINDOWS=1
+# leaves both out.
 # usage: scripts/package.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -43,13 +44,16 @@ rm -f build-package/*.deb
 mv build-package/*.deb dist/
 
 if [ $windows = 1 ]; then
-  echo "== Windows zip"
+  echo "== Windows zip and installer"
   cmake -S . -B build-package-win -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
   cmake --build build-package-win -j "$jobs"
   rm -f build-package-win/*.zip
   (cd build-package-win && cpack -G ZIP >/dev/null)
   mv build-package-win/*.zip dist/
+  rm -f build-package-win/*-setup.exe
+  cmake --build build-package-win --target installer
+  mv build-package-win/*-setup.exe dist/
 fi
 echo "== dist/"
 ls -l dist

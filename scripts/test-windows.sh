@@ -2,7 +2,8 @@
 # The Windows stage: installs MinGW-w64 and Wine when missing, cross-builds
 # kelvoprog.exe, quex.dll and the tests (build-win), builds the Linux quexsim
 # and kelvoprog that the end-to-end tests compare with (build-win-host, or
-# KELVO_HOST_BUILD), and runs the unit and end-to-end tests under Wine.
+# KELVO_HOST_BUILD), builds the installer (NSIS), and runs the unit and
+# end-to-end tests under Wine (the installer's among them).
 #
 # Wine runs only inside a private network namespace (scripts/netns-run), with
 # a Wine prefix and server of that namespace's own: a server started
@@ -52,7 +53,7 @@ if [ "${1:-}" = --run-tests ]; then
   echo "== unit tests under Wine"
   ctest --no-tests=error --output-on-failure --timeout 300 -j "$jobs" -L unit
   echo "== end-to-end tests under Wine"
-  ctest --no-tests=error --output-on-failure --timeout 300 -j 7 -L e2e
+  ctest --no-tests=error --output-on-failure --timeout 300 -j 8 -L e2e
   exit 0
 fi
 
@@ -66,6 +67,7 @@ echo "== Windows cross-build"
 cmake -S . -B "$cross" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$cross" -j "$jobs"
+cmake --build "$cross" --target installer
 echo "== exports"
 for f in "$cross/kelvoprog.exe" "$cross/quex/quex.dll"; do
   n=$(x86_64-w64-mingw32-objdump -p "$f" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -c 'QUEX')

@@ -8,7 +8,8 @@
 #    the library (embed.c again) are used; lintian on the packages;
 #  - the manuals (mandoc lint);
 #  - the Windows zip (skipped with KELVO_SKIP_WINDOWS=1): its file list,
-#    programs that need no MinGW DLL, and embed.c linked against it.
+#    programs that need no MinGW DLL, and embed.c linked against it; the
+#    installer beside it.
 # Nothing is installed into the machine's own directories.
 # usage: tests/install/check.sh BUILD_DIR
 set -uo pipefail
@@ -187,6 +188,7 @@ if [ -z "${KELVO_SKIP_WINDOWS:-}" ]; then
     win=$scratch/win/kelvoprog-$version-win64
     check "zip: file list" same_lines "./README.md
 ./LICENSE
+./THIRD-PARTY.txt
 ./bin/kelvoprog.exe
 ./bin/quex.dll
 ./lib/libquex.dll.a
@@ -212,6 +214,9 @@ if [ -z "${KELVO_SKIP_WINDOWS:-}" ]; then
   else
     check "zip: $zip unpacks" false
   fi
+  # Run under Wine by the Windows stage (tests/win32/e2e, scenario installer).
+  check "the installer is a 64-bit Windows program" \
+    bash -c "file 'dist/kelvoprog-$version-setup.exe' | grep -q 'PE32+ executable (GUI) x86-64'"
 fi
 
 [ $failures -eq 0 ] || { echo "$failures install or package check(s) failed"; exit 1; }

@@ -1,9 +1,10 @@
 """A faulty FTP server for the end-to-end tests: it logs anyone in, answers
 PORT and STOR, connects back to the client for the data (active mode), and
 then neither reads the data connection nor answers again. Every wait of a
-client that trusts it never ends.
+client that trusts it never ends. With --refuse it reads the whole file
+instead and then refuses to keep it (552), as a full disk would.
 
-  stall_ftp.py ADDRESS [PORT]     (run on the device side of the lab)
+  stall_ftp.py ADDRESS [PORT] [--refuse]     (run on the device side of the lab)
 
 Each connection is served by a thread of its own, so the lab's check that
 the port answers (a connection that closes at once) does no harm.
@@ -14,6 +15,7 @@ import threading
 import time
 
 STALLED = []  # data connections kept open and never read
+REFUSE = "--refuse" in sys.argv
 
 
 def serve(control):
@@ -54,6 +56,12 @@ def converse(control):
             # A small window: the client's buffers fill soon, then nothing moves.
             data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
             data.connect(data_address)
+            if REFUSE:
+                while data.recv(65536):
+                    pass
+                data.close()
+                reply("552 Exceeded storage allocation")
+                continue
             STALLED.append(data)
             while True:  # never read, never answer
                 time.sleep(3600)
@@ -65,8 +73,9 @@ def converse(control):
 
 
 def main():
-    address = sys.argv[1]
-    port = int(sys.argv[2]) if len(sys.argv) > 2 else 21
+    arguments = [a for a in sys.argv[1:] if a != "--refuse"]
+    address = arguments[0]
+    port = int(arguments[1]) if len(arguments) > 1 else 21
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind((address, port))
