@@ -6,6 +6,8 @@
 #   quexsim_V-1_ARCH.deb       the simulator and quexsim-lab, with their manuals
 #   kelvoprog-V-win64.zip      kelvoprog.exe, quex.dll with its import library
 #                              and .def, the header, README.md and LICENSE
+#   kelvo-commissioning-C.tar.gz  the Ansible collection (ansible/, version C
+#                              in ansible/galaxy.yml), for ansible-galaxy
 # V is the version in quex/include/quex/quex.h. Installs what is missing
 # first. The Linux packages are built in build-package, the zip in
 # build-package-win (MinGW-w64 cross build); KELVO_SKIP_WINDOWS=1 leaves the
@@ -41,6 +43,9 @@ cmake --build build-package -j "$jobs"
 rm -f build-package/*.deb
 (cd build-package && cpack -G DEB >/dev/null)
 mv build-package/*.deb dist/
+
+echo "== Ansible collection"
+ansible-galaxy collection build ansible --output-path dist >/dev/null
 
 if [ $windows = 1 ]; then
   echo "== Windows zip"

@@ -142,8 +142,8 @@ EXAMPLES = r'''
 RETURN = r'''
 results:
   description:
-    - One entry per row, in the order the devices finished; those the tool
-      worked on are its C(kelvoprog-result/1) objects.
+    - One entry per row, in the plan's order; those the tool worked on are
+      its C(kelvoprog-result/1) objects.
   returned: always
   type: list
   elements: dict
@@ -364,11 +364,11 @@ def main():
         result['changed'] = bool(result.get('ok'))
         if setting:
             result['changes'] = planned.get(result.get('line'))
-    results = [r for r in results if not r['changed']] + worked
+    results = sorted([r for r in results if not r['changed']] + worked, key=lambda r: r.get('line') or 0)
     failed = [r for r in worked if not r.get('ok')]
     changed = any(r['changed'] for r in worked)
     if failed or rc != 0:
-        module.fail_json(msg=failure_message(failed, len(worked)) if failed else ' '.join(messages),
+        module.fail_json(msg=failure_message(failed, len(results)) if failed else ' '.join(messages),
                          rc=rc, changed=changed, results=results, summary=summaries[0])
     module.exit_json(changed=changed, results=results, summary=summaries[0], diff=diffs)
 
