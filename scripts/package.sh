@@ -45,7 +45,7 @@ rm -f build-package/*.deb
 mv build-package/*.deb dist/
 
 echo "== Ansible collection"
-ansible-galaxy collection build ansible --output-path dist >/dev/null
+/usr/bin/ansible-galaxy collection build ansible --output-path dist >/dev/null
 
 if [ $windows = 1 ]; then
   echo "== Windows zip"

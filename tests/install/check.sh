@@ -187,9 +187,12 @@ plugins/modules/kelvo_firmware.py
 plugins/modules/kelvo_network.py
 plugins/modules/kelvo_plan.py
 roles/site/tasks/main.yml" "$(tar -tzf "$collection" | grep -E '^(plugins/modules/.*\.py|roles/.*/tasks/.+|tests/lab.*)$')"
-check "ansible-galaxy installs it (offline)" ansible-galaxy collection install --offline \
-  -p "$scratch/collections" "$collection"
-docs=$(ANSIBLE_COLLECTIONS_PATH=$scratch/collections ansible-doc -l kelvo.commissioning 2>&1)
+galaxy_install() {  # collections dir, tarball
+  /usr/bin/ansible-galaxy collection install --offline -p "$1" "$2" >"$scratch/galaxy.log" 2>&1 ||
+    { cat "$scratch/galaxy.log" >&2; return 1; }
+}
+check "ansible-galaxy installs it (offline)" galaxy_install "$scratch/collections" "$collection"
+docs=$(ANSIBLE_COLLECTIONS_PATH=$scratch/collections /usr/bin/ansible-doc -l kelvo.commissioning 2>&1)
 check "ansible-doc lists its modules from the install" \
   has "$docs" kelvo.commissioning.kelvo_discover kelvo.commissioning.kelvo_network \
   kelvo.commissioning.kelvo_firmware kelvo.commissioning.kelvo_plan

@@ -92,6 +92,8 @@ class Kelvoprog(object):
             self.path = executable
         else:
             self.path = module.get_bin_path(executable, required=True)
+        if params.get('chdir') and not os.path.isdir(params['chdir']):
+            module.fail_json(msg='chdir: %s is not a directory.' % params['chdir'])
         self.environment = {}
         if params.get('password'):
             self.environment['KELVOPROG_PASSWORD'] = params['password']
@@ -116,8 +118,9 @@ class Kelvoprog(object):
         """
         args = [self.path] + words + self.search_words() + ['/format=json']
         rc, out, err = self.module.run_command(
-            args, cwd=cwd or self.module.tmpdir, environ_update=self.environment,
-            check_rc=False, encoding='utf-8', errors='surrogate_or_replace')
+            args, cwd=cwd or self.module.tmpdir, environ_update=self.environment, check_rc=False,
+            expand_user_and_vars=False, ignore_invalid_cwd=False,
+            encoding='utf-8', errors='surrogate_or_replace')
         return rc, json_documents(out), tool_messages(err)
 
     def run_for_result(self, words, cwd=None, **extra):

@@ -194,6 +194,7 @@ import csv
 import io
 import os
 import re
+import stat
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kelvo.commissioning.plugins.module_utils.kelvoprog import (
@@ -230,13 +231,16 @@ def rows_plan(module):
 def read_plan_file(module, path):
     """The lines of a plan file on the host (a regular file of bounded size)."""
     try:
-        if not os.path.isfile(path):
-            raise ValueError('not a regular file')
-        if os.path.getsize(path) > PLAN_FILE_LIMIT:
+        with os.fdopen(os.open(path, os.O_RDONLY | os.O_NONBLOCK), 'rb') as plan:
+            if not stat.S_ISREG(os.fstat(plan.fileno()).st_mode):
+                raise ValueError('not a regular file')
+            data = plan.read(PLAN_FILE_LIMIT + 1)
+        if len(data) > PLAN_FILE_LIMIT:
             raise ValueError('larger than %d bytes' % PLAN_FILE_LIMIT)
-        with open(path, 'rb') as plan:
-            return plan.read(PLAN_FILE_LIMIT).decode('utf-8').splitlines(True)
-    except (OSError, ValueError) as problem:
+        return data.decode('utf-8').splitlines(True)
+    except OSError as problem:
+        module.fail_json(msg='%s: cannot be read: %s' % (path, problem.strerror))
+    except ValueError as problem:
         module.fail_json(msg='%s: cannot be read: %s' % (path, problem))
 
 

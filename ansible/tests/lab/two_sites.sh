@@ -10,9 +10,9 @@
 # host's namespace. The runs: discover and commission both sites through
 # the role; again, with no change; check mode against changed plans, which
 # sends no configuration request; a wrong password, which fails in the
-# tool's words and shows no password; a firmware upload and a single
-# device's change. Everything happens in a private network namespace that
-# the script makes for itself.
+# tool's words and shows no password; a firmware upload, a single device's
+# change, a row the tool refuses and a plan file. Everything happens in a
+# private network namespace that the script makes for itself.
 # usage: ansible/tests/lab/two_sites.sh   (KELVOPROG, QUEXSIM: the binaries)
 # shellcheck disable=SC2015  # "check && echo ok || fail": echo does not fail
 lab=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -83,6 +83,10 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 head -c 30000 /dev/urandom >"$LAB_FIRMWARE"
+# A plan file as a spreadsheet saves it: byte-order mark, CRLF, a comment, an empty line.
+export LAB_PLAN_FILE=$E2E_WORK/line3.csv
+{ printf '\xEF\xBB\xBF'; printf '%s\r\n' 'MAC, IP ,subnet' '# line 3' '' '02c0de0a0003,10.77.0.2,' \
+  '02c0de0a0002,10.77.0.42,255.255.0.0'; } >"$LAB_PLAN_FILE"
 
 # The collection as installed from this tree; Ansible's own files in the work directory.
 mkdir -p "$E2E_WORK/collections/ansible_collections/kelvo"
@@ -224,10 +228,10 @@ no_traceback wrong
 [ "$(device_state site_a boiler)" = "10.77.0.21 255.255.255.0 10.77.0.1 dhcp=false" ] ||
   fail "wrong: the boiler changed"
 
-echo "-- one device alone: firmware upload, a network change"
+echo "-- one device alone (firmware, a network change), a refused row, a plan file"
 play single "$lab/single.yml" --diff
 [ "$PLAY_STATUS" = 0 ] || fail "single: status $PLAY_STATUS: $(tail -30 "$E2E_WORK/single.out")"
-recap_has single site_a changed=2 failed=0
+recap_has single site_a changed=3 failed=0
 recap_has single site_b changed=2 failed=0
 for line in '-ip: 10.78.0.23' '+ip: 10.78.0.43'; do
   grep -qx -- "$line" "$E2E_WORK/single.out" || fail "single: the diff lacks the line $line"
@@ -238,6 +242,7 @@ stores=$(grep -c 'STOR' "$E2E_WORK/ftp.log")
 [ "$stores" = 1 ] && echo "ok   single: one upload (none in check mode)" ||
   fail "single: $stores uploads, want 1"
 expect_state site_b meter "10.78.0.43 255.255.255.0 10.78.0.254 dhcp=false"
+expect_state site_a pump "10.77.0.42 255.255.0.0 10.77.0.1 dhcp=false"
 no_traceback single
 
 echo "-- the password in no output and no log"
