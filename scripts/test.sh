@@ -30,8 +30,8 @@ echo "== unit and network tests"
 echo "== end-to-end tests"
 (cd build && ctest --no-tests=error --output-on-failure -j 12 -L e2e)
 
-echo "== Ansible collection: sanity checks and documentation"
-(cd build && ctest --no-tests=error --output-on-failure -L ansible)
+echo "== Ansible collection: sanity checks, documentation, two simulated sites"
+(cd build && ctest --no-tests=error --output-on-failure -j 2 -L ansible)
 
 echo "== install and packages"
 tests/install/check.sh build

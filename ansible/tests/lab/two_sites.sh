@@ -123,6 +123,7 @@ play() {
     >"$E2E_WORK/$name.out" 2>&1
   PLAY_STATUS=$?
   echo "     ($name: ansible-playbook ended with status $PLAY_STATUS after $((SECONDS - start)) s)"
+  sed -n '/^PLAY RECAP/,$p' "$E2E_WORK/$name.out" | grep . | sed 's/^/     /'
 }
 # recap NAME HOST: the host's PLAY RECAP line.
 recap() { sed -n "/^PLAY RECAP/,\$p" "$E2E_WORK/$1.out" | grep "^$2 "; }
@@ -180,7 +181,6 @@ echo "-- first run: discover both sites, commission every device"
 a=$(journal_mark site_a) b=$(journal_mark site_b)
 play commission "$lab/commission.yml"
 [ "$PLAY_STATUS" = 0 ] || fail "commission: status $PLAY_STATUS: $(tail -30 "$E2E_WORK/commission.out")"
-sed -n '/^PLAY RECAP/,$p' "$E2E_WORK/commission.out"
 recap_has commission site_a ok=4 changed=1 failed=0
 recap_has commission site_b ok=4 changed=1 failed=0
 expect_state site_a boiler "10.77.0.21 255.255.255.0 10.77.0.1 dhcp=false"
