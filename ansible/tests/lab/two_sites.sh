@@ -231,7 +231,7 @@ no_traceback wrong
 echo "-- one device alone (firmware, a network change), a refused row, a plan file"
 play single "$lab/single.yml" --diff
 [ "$PLAY_STATUS" = 0 ] || fail "single: status $PLAY_STATUS: $(tail -30 "$E2E_WORK/single.out")"
-recap_has single site_a changed=3 failed=0
+recap_has single site_a changed=4 failed=0
 recap_has single site_b changed=2 failed=0
 for line in '-ip: 10.78.0.23' '+ip: 10.78.0.43'; do
   grep -qx -- "$line" "$E2E_WORK/single.out" || fail "single: the diff lacks the line $line"
@@ -239,8 +239,8 @@ done
 cmp -s "$LAB_FIRMWARE" "$E2E_WORK/ftp/kv500.bin" && echo "ok   single: the firmware arrived whole" ||
   fail "single: the firmware did not arrive whole"
 stores=$(grep -c 'STOR' "$E2E_WORK/ftp.log")
-[ "$stores" = 1 ] && echo "ok   single: one upload (none in check mode)" ||
-  fail "single: $stores uploads, want 1"
+[ "$stores" = 2 ] && echo "ok   single: two uploads, single and plan (none in check mode)" ||
+  fail "single: $stores uploads, want 2"
 expect_state site_b meter "10.78.0.43 255.255.255.0 10.78.0.254 dhcp=false"
 expect_state site_a pump "10.77.0.42 255.255.0.0 10.77.0.1 dhcp=false"
 no_traceback single
