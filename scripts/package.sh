@@ -7,6 +7,8 @@
 #   kelvoprog-V-win64.zip      kelvoprog.exe, quex.dll with its import library
 #                              and .def, the header, README.md and LICENSE
 #   kelvoprog-V-setup.exe      the same files in a Windows installer (NSIS)
+#   kelvo-commissioning-C.tar.gz  the Ansible collection (ansible/, version C
+#                              in ansible/galaxy.yml), for ansible-galaxy
 # V is the version in quex/include/quex/quex.h. Installs what is missing
 # first. The Linux packages are built in build-package, the zip and the
 # installer in build-package-win (MinGW-w64 cross build); KELVO_SKIP_WINDOWS=1
@@ -42,6 +44,9 @@ cmake --build build-package -j "$jobs"
 rm -f build-package/*.deb
 (cd build-package && cpack -G DEB >/dev/null)
 mv build-package/*.deb dist/
+
+echo "== Ansible collection"
+/usr/bin/ansible-galaxy collection build ansible --output-path dist >/dev/null
 
 if [ $windows = 1 ]; then
   echo "== Windows zip and installer"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the normal build
-# (unit, network and end-to-end tests, then the install, the packages and
-# the manuals, see tests/install/check.sh), the AddressSanitizer +
+# (unit, network and end-to-end tests, the Ansible collection's checks, then
+# the install, the packages and the manuals, see tests/install/check.sh), the AddressSanitizer +
 # UndefinedBehaviorSanitizer build (unit and network tests), the
 # ThreadSanitizer build (list and search tests), a bounded fuzz run, and the
 # Windows build under Wine (skipped with KELVO_SKIP_WINDOWS=1).
@@ -29,6 +29,9 @@ echo "== unit and network tests"
 (cd build && ctest --no-tests=error --output-on-failure -j "$jobs" -L 'unit|net')
 echo "== end-to-end tests"
 (cd build && ctest --no-tests=error --output-on-failure -j 12 -L e2e)
+
+echo "== Ansible collection: sanity checks, documentation, two simulated sites"
+(cd build && ctest --no-tests=error --output-on-failure -j 2 -L ansible)
 
 echo "== install and packages"
 tests/install/check.sh build

@@ -180,6 +180,24 @@ lintian --fail-on error,warning --suppress-tags initial-upload-closes-no-bugs,ma
   dist/*.deb 2>&1 | grep -v 'running with root privileges'
 check "lintian: no error and no other warning" [ "${PIPESTATUS[0]}" -eq 0 ]
 
+echo "-- Ansible collection"
+collection=$(ls dist/kelvo-commissioning-*.tar.gz 2>/dev/null)
+check "the collection's tarball is in dist/" test -f "$collection"
+check "it holds the four modules and the role, not the lab test" same_lines "plugins/modules/kelvo_discover.py
+plugins/modules/kelvo_firmware.py
+plugins/modules/kelvo_network.py
+plugins/modules/kelvo_plan.py
+roles/site/tasks/main.yml" "$(tar -tzf "$collection" | grep -E '^(plugins/modules/.*\.py|roles/.*/tasks/.+|tests/lab.*)$')"
+galaxy_install() {  # collections dir, tarball
+  /usr/bin/ansible-galaxy collection install --offline -p "$1" "$2" >"$scratch/galaxy.log" 2>&1 ||
+    { cat "$scratch/galaxy.log" >&2; return 1; }
+}
+check "ansible-galaxy installs it (offline)" galaxy_install "$scratch/collections" "$collection"
+docs=$(ANSIBLE_COLLECTIONS_PATH=$scratch/collections /usr/bin/ansible-doc -l kelvo.commissioning 2>&1)
+check "ansible-doc lists its modules from the install" \
+  has "$docs" kelvo.commissioning.kelvo_discover kelvo.commissioning.kelvo_network \
+  kelvo.commissioning.kelvo_firmware kelvo.commissioning.kelvo_plan
+
 if [ -z "${KELVO_SKIP_WINDOWS:-}" ]; then
   echo "-- Windows zip"
   zip=dist/kelvoprog-$version-win64.zip
