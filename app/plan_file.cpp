@@ -9,11 +9,15 @@
 #include <limits>  // used by the parser's header, which does not include it itself
 
 #define CSV_IO_NO_THREAD  // the text is already in memory: no reader thread
-// Its error records cut file names to 255 bytes on purpose.
+// Its error records cut file names to 255 bytes on purpose (a GCC warning).
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wstringop-truncation"
+#endif
 #include <libfccp/csv.h>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 #include <cstring>
 #include <map>
