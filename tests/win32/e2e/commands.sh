@@ -314,8 +314,10 @@ print(t[:h].hex()); print("\n".join(sorted(e.hex() for e in t[h:].replace(b"\n\n
   plan_interrupt)
     # Ctrl-C when the boiler's reboot is accepted: Wine hands the program's
     # SIGINT to its console control handler as CTRL_C_EVENT. The boiler, past
-    # its settings, finishes; the slow device stops before its settings; the
-    # last two are never started. Output, status 130 and log as on Linux.
+    # its settings, finishes; the slow device (4 s a reply, two queries before
+    # its settings: room for Wine on a loaded machine) stops before its
+    # settings; the last two are never started. Output, status 130 and log as
+    # on Linux.
     printf '%s\n' mac,ip 02c0de000102,10.77.0.82 02c0de000106,10.77.0.86 02c0de000101,10.77.0.81 \
       02c0de000104,10.77.0.84 >"$work/stop.csv"
     prepare interrupt "$work/stop.csv"
@@ -339,7 +341,9 @@ print(t[:h].hex()); print("\n".join(sorted(e.hex() for e in t[h:].replace(b"\n\n
     status_is stalled 9
     [ "$(cat "$l/status")" = 9 ] || fail "stalled: Linux exit status $(cat "$l/status"), want 9"
     [ "$(lf "$w/err")" = "FtpPutFile failed with error 12002" ] || fail "stalled: standard error is \"$(lf "$w/err")\""
-    [ "$(lf "$w/out")" = "$(sed '$d' "$l/out")" ] || { fail "stalled: standard output differs"; diff <(lf "$w/out") "$l/out"; }
+    # Up to the client's text, which differs (WinInet's own, or none, against libcurl's).
+    [ "$(lf "$w/out" | sed '$d')" = "$(sed '$d' "$l/out")" ] || { fail "stalled: standard output differs"; diff <(lf "$w/out") "$l/out"; }
+    lf "$w/out" | tail -n 1 | grep -qxE -- "(: [A-Z].*[^ ])?" || fail "stalled: last line \"$(lf "$w/out" | tail -n 1)\""
     cmp -s "$w/cwd/kelvoprog.log" "$l/cwd/kelvoprog.log" || fail "stalled: log files differ"
     elapsed=$(cat "$w/elapsed")
     awk -v t="$elapsed" 'BEGIN { exit !(t >= 60 && t <= 90) }' && echo "stalled: ended after $elapsed s on Windows" ||
