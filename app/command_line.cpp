@@ -341,6 +341,8 @@ bool ParsePlan(const ArgumentList& list, CommandLine& cmd) {
     if (cmd.command == CommandDiscover) return RejectOneLine("/plan cannot be used with /discover.");
     if (FindParameter(list, "/mac") >= 0 || FindParameter(list, "/ip") >= 0)
         return RejectOneLine("/plan cannot be used with /mac or /ip.");
+    if (cmd.command == CommandUpload && GetValue(list, "/firmware").empty())
+        return RejectOneLine("/plan with /upload needs /firmware.");
     return CopyText(plan, "", cmd.planPath, sizeof cmd.planPath,
                     "The /plan path is longer than 4095 characters.");
 }

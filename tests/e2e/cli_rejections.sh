@@ -185,6 +185,7 @@ refused long_firmware "ERROR: The /firmware path is longer than 4095 characters.
   /upload /mac=auto "/firmware=/$long4096"
 refused plan_with_mac "ERROR: /plan cannot be used with /mac or /ip. $T"$'\n' /set /plan=p.csv /mac=02c0de254074
 refused plan_with_discover "ERROR: /plan cannot be used with /discover. $T"$'\n' /discover /plan=p.csv
+refused plan_without_firmware "ERROR: /plan with /upload needs /firmware. $T"$'\n' /upload /plan=p.csv
 refused parallel_range "ERROR: The /parallel value is not a number from 1 to 64. $T"$'\n' /set /plan=p.csv /parallel=65
 
 # A control character in any value would travel as it stands into FTP
