@@ -147,6 +147,7 @@ refused unknown_first "ERROR: /foo is not a valid parameter. $T"$'\n' /foo=1 /se
 refused unknown_prefix "ERROR: /ipaddress is not a valid parameter. $T"$'\n' /set /ipaddress=1.2.3.4
 # An unknown name is echoed made safe: its escape sequence cannot clear the screen.
 refused unknown_escape "ERROR: /?[2J is not a valid parameter. $T"$'\n' /set $'/\e[2J=1'
+refused unknown_c1 "ERROR: /?2J é is not a valid parameter. $T"$'\n' /set $'/\xc2\x9b2J \xc3\xa9=1'   # CSI as UTF-8
 refused first_is_parameter "$m3" /mac=auto /upload
 refused invalid_command "ERROR: Invalid command. $T"$'\n' /mac /set
 refused mac_and_ip "ERROR: Please specify either mac address or ip address, but not both."$'\n'"$T"$'\n' \
