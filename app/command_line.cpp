@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/console.h"
+#include "app/text_gate.h"
 #include "platform/ipv4_text.h"
 
 namespace kelvo {
@@ -230,17 +231,16 @@ bool ParseCommand(const ArgumentList& list, CommandLine& cmd) {
     return true;
 }
 
-// Every value, in argument order: a control character (CR LF in a password,
-// say) would travel into FTP commands and log lines as it stands.
+// Every value, in argument order, through the gate: a control character (CR
+// LF in a password, say) would travel into FTP commands and log lines as it stands.
 bool RejectControlCharacters(const ArgumentList& list) {
     for (int32_t i = 1; i < list.count; ++i) {
         if (!IsParameterWord(list.args[i])) continue;
-        for (const char* c = std::strchr(list.args[i], '=') + 1; *c != '\0'; ++c) {
-            const unsigned char byte = static_cast<unsigned char>(*c);
-            if (byte < 0x20 || byte == 0x7F) {
-                ErrFormat("ERROR: The %s value contains a control character.\n", GetName(list, i).c_str());
-                return false;
-            }
+        std::string refusal;
+        if (AdmitText(GetName(list, i) + " value", std::strchr(list.args[i], '=') + 1, refusal) !=
+            TextVerdict::Admitted) {
+            ErrFormat("ERROR: %s\n", refusal.c_str());
+            return false;
         }
     }
     return true;
@@ -289,7 +289,8 @@ bool ParseAddresses(const ArgumentList& list, CommandLine& cmd) {
 }
 
 // A credential: the command line's value, else the environment's, else the
-// default. An empty value counts as absent in both places.
+// default. An empty value counts as absent in both places. The
+// environment's value passes the gate as the command line's did.
 bool ParseCredential(const ArgumentList& list, const char* word, const char* variable, const char* fallback,
                      char* field, size_t capacity) {
     std::string value = GetValue(list, word);
@@ -301,8 +302,17 @@ bool ParseCredential(const ArgumentList& list, const char* word, const char* var
             source = variable;
         }
     }
-    const std::string tooLong = "The " + source + " value is longer than 255 characters.";
-    return CopyText(value, fallback, field, capacity, tooLong.c_str());
+    std::string refusal;
+    switch (AdmitText(source + " value", value, refusal, capacity - 1)) {
+    case TextVerdict::Admitted:
+        break;
+    case TextVerdict::ControlCharacter:
+        ErrFormat("ERROR: %s\n", refusal.c_str());
+        return false;
+    case TextVerdict::TooLong:
+        return RejectOneLine(refusal.c_str());
+    }
+    return CopyText(value, fallback, field, capacity, refusal.c_str());
 }
 
 // /password and /username (or KELVOPROG_PASSWORD and KELVOPROG_USERNAME), with their defaults.
@@ -331,6 +341,8 @@ bool ParsePlan(const ArgumentList& list, CommandLine& cmd) {
     if (cmd.command == CommandDiscover) return RejectOneLine("/plan cannot be used with /discover.");
     if (FindParameter(list, "/mac") >= 0 || FindParameter(list, "/ip") >= 0)
         return RejectOneLine("/plan cannot be used with /mac or /ip.");
+    if (cmd.command == CommandUpload && GetValue(list, "/firmware").empty())
+        return RejectOneLine("/plan with /upload needs /firmware.");
     return CopyText(plan, "", cmd.planPath, sizeof cmd.planPath,
                     "The /plan path is longer than 4095 characters.");
 }
@@ -388,7 +400,7 @@ bool ParseCommandLine(CommandLine& cmd) {
     for (int32_t i = 1; i < list.count; ++i) {
         std::string name = GetName(list, i);
         if (!IsOptionWord(name)) {
-            ErrFormat("ERROR: %s is not a valid parameter. %s\n", name.c_str(), kSeeHelp);
+            ErrFormat("ERROR: %s is not a valid parameter. %s\n", ConsoleSafe(name).c_str(), kSeeHelp);
             return false;
         }
     }

@@ -6,6 +6,7 @@
 #include <quex/quex.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/terminal.h"
 
@@ -16,77 +17,95 @@ namespace {
 // Where the texts meant for standard output go: standard error once a
 // machine-readable document has claimed standard output.
 std::FILE* g_texts = nullptr;
+std::string* g_capture = nullptr;
 
 std::FILE* Texts() { return g_texts != nullptr ? g_texts : stdout; }
 
-void ToError(const char* text) {
-    std::fflush(stdout);
-    std::fputs(text, stderr);
-    std::fflush(stderr);
+// Every write of the console: flushed at once, and standard output flushed
+// before standard error is written.
+void Write(std::FILE* stream, const char* data, size_t length) {
+    if (g_capture != nullptr) {
+        g_capture->append(data, length);
+        return;
+    }
+    if (stream == stderr) std::fflush(stdout);
+    if (stream == stdout) std::fflush(stderr);
+    std::fwrite(data, 1, length, stream);
+    std::fflush(stream);
+}
+
+void Write(std::FILE* stream, const std::string& text) { Write(stream, text.data(), text.size()); }
+
+std::string Formatted(const char* format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, again);
+    va_end(again);
+    if (length <= 0) return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::vsnprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+    return text;
 }
 
 }  // namespace
+
+void CaptureConsole(std::string* capture) { g_capture = capture; }
 
 void ReserveStandardOutput() {
     g_texts = stderr;
     platform::StandardOutputAsBytes();
 }
 
-void Document(const std::string& text) {
-    std::fflush(stderr);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
+void Document(const std::string& text) { Write(stdout, text); }
 
-void Out(const char* text) {
-    std::fputs(text, Texts());
-    std::fflush(Texts());  // progress texts without a line end show at once too
-}
+void Out(const char* text) { Write(Texts(), text, std::strlen(text)); }
 
-void OutLine(const char* text) {
-    std::fputs(text, Texts());
-    std::fputc('\n', Texts());
-    std::fflush(Texts());
-}
+void OutLine(const char* text) { Write(Texts(), std::string(text) + "\n"); }
 
 void OutFormat(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vfprintf(Texts(), format, args);
+    const std::string text = Formatted(format, args);
     va_end(args);
-    std::fflush(Texts());
+    Write(Texts(), text);
 }
 
-void Err(const char* text) { ToError(text); }
+void Err(const char* text) { Write(stderr, text, std::strlen(text)); }
 
-void ErrLine(const char* text) {
-    std::fflush(stdout);
-    std::fputs(text, stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
-}
+void ErrLine(const char* text) { Write(stderr, std::string(text) + "\n"); }
 
 void ErrFormat(const char* format, ...) {
-    std::fflush(stdout);
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    const std::string text = Formatted(format, args);
     va_end(args);
-    std::fflush(stderr);
+    Write(stderr, text);
 }
 
 void LiveLine(const std::string& text) {
+    if (g_capture != nullptr) return;  // a terminal's display, never captured
     std::fflush(stdout);
     std::fflush(stderr);
     platform::EraseTerminalLine();
-    ToError(text.c_str());
+    Write(stderr, text);
 }
 
-std::string ConsoleSafe(const std::string& deviceText) {
-    std::string safe(deviceText);
-    for (char& c : safe) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) c = '?';
+std::string ConsoleSafe(const std::string& outsideText) {
+    std::string safe;
+    safe.reserve(outsideText.size());
+    for (size_t i = 0; i < outsideText.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(outsideText[i]);
+        if (byte < 0x20 || byte == 0x7F) {
+            safe += '?';
+        } else if (byte == 0xC2 && i + 1 < outsideText.size() &&
+                   static_cast<unsigned char>(outsideText[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(outsideText[i + 1]) <= 0x9F) {
+            safe += '?';  // U+0080 to U+009F
+            ++i;
+        } else {
+            safe += outsideText[i];
+        }
     }
     return safe;
 }

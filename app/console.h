@@ -26,10 +26,18 @@ void LiveLine(const std::string& text);
 void PrintBanner();
 void PrintUsage();
 
-// Device text made safe for a terminal: every byte below 0x20 and the byte
-// 0x7F becomes "?", so a device cannot move the cursor, retitle the window or
-// forge lines; nothing else changes (no padding, no cut). For the console
-// only: other outputs (JSON, CSV) escape the text their own way.
-std::string ConsoleSafe(const std::string& deviceText);
+// The one way outside text reaches the console: a device's texts, a plan's
+// text, file names. Every control character becomes "?": each byte below
+// 0x20 (NUL included) and 0x7F, and each C1 control written in UTF-8 (C2 80
+// to C2 9F, which some terminals obey as escape sequences), so a device or a
+// file cannot move the cursor, retitle the window or forge lines. Nothing
+// else changes (no padding, no cut). For the console only: the documents
+// (JSON, CSV) escape text their own way.
+std::string ConsoleSafe(const std::string& outsideText);
+
+// For tests and fuzz targets: while capture is not null, everything the
+// console would write (both streams, in program order) is appended to it
+// instead; nullptr writes to the process's streams again.
+void CaptureConsole(std::string* capture);
 
 }  // namespace kelvo

@@ -1,6 +1,8 @@
 // CSV rows for the machine-readable output.
 #include "app/csv_row.h"
 
+#include <nlohmann/json.hpp>
+
 namespace kelvo {
 
 namespace {
@@ -29,6 +31,19 @@ std::string CsvRow(const std::vector<std::string>& fields) {
         row += '"';
     }
     return row;
+}
+
+std::string ValidUtf8(const std::string& text) {
+    // The JSON writer's own replacement, read back: the same rule for both formats.
+    using Json = nlohmann::json;
+    return Json::parse(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace)).get<std::string>();
+}
+
+std::string CsvTextCell(const std::string& deviceText) {
+    std::string cell = ValidUtf8(deviceText);
+    if (!cell.empty() && std::string("=+-@\t\r").find(cell.front()) != std::string::npos)
+        cell.insert(0, 1, '\'');
+    return cell;
 }
 
 }  // namespace kelvo

@@ -1,4 +1,4 @@
-// The machine-readable forms of /discover's device list.
+// The machine-readable forms of /discover's device list, made device by device.
 #include "app/discover_document.h"
 
 #include <cstdio>
@@ -67,7 +67,7 @@ DeviceFields FieldsOf(const QuexDeviceInfo& d) {
     f.always = {
         {"ip", platform::FormatIPv4(d.ipAddress)},
         {"mac", FormatMac(d.macAddress)},
-        {"model", Text(d.modelName, sizeof d.modelName)},
+        {"model", ValidUtf8(Text(d.modelName, sizeof d.modelName))},
         {"subnet", platform::FormatIPv4(d.subnetMask)},
         {"gateway", platform::FormatIPv4(d.gateway)},
         {"dhcp", d.dhcpEnabled == 1},
@@ -77,7 +77,8 @@ DeviceFields FieldsOf(const QuexDeviceInfo& d) {
     };
     const uint32_t has = d.presentFields;
     if (has & QUEX_PRESENT_VENDOR_GUID) f.present.push_back({"vendor_guid", GuidText(d.vendorGuid)});
-    if (has & QUEX_PRESENT_AUX_TEXT) f.present.push_back({"aux_text", Text(d.auxText, sizeof d.auxText)});
+    if (has & QUEX_PRESENT_AUX_TEXT)
+        f.present.push_back({"aux_text", ValidUtf8(Text(d.auxText, sizeof d.auxText))});
     if (has & QUEX_PRESENT_AUX_NUMBER) f.present.push_back({"aux_number", d.auxNumber});
     if (has & QUEX_PRESENT_AUX_ADDRESS)
         f.present.push_back({"aux_address", platform::FormatIPv4(d.auxAddress)});
@@ -86,42 +87,67 @@ DeviceFields FieldsOf(const QuexDeviceInfo& d) {
     return f;
 }
 
-// A JSON value as a CSV cell: texts as they are, numbers and booleans as JSON writes them.
-std::string Cell(const Json& value) { return value.is_string() ? value.get<std::string>() : value.dump(); }
+// A JSON value as a CSV cell: a device's text guarded for spreadsheets,
+// numbers and booleans as JSON writes them, the front end's own texts
+// (addresses, MACs, the GUID, hexadecimal) as they are.
+std::string Cell(const std::string& column, const Json& value) {
+    if (!value.is_string()) return value.dump();
+    const std::string text = value.get<std::string>();
+    return column == "model" || column == "aux_text" || column == "magic" ? CsvTextCell(text) : text;
+}
+
+// The document's first lines, up to the devices' list.
+std::string Opening(OutputFormat format) {
+    if (format == OutputFormat::Csv)
+        return CsvRow(std::vector<std::string>(std::begin(kColumns), std::end(kColumns))) + "\r\n";
+    return "{\n  \"format\": \"kelvoprog-discover/1\",\n  \"devices\": [";
+}
+
+// One device as an element of the pretty-printed list: its object as the
+// JSON writer prints it, every line indented to the list's depth.
+std::string JsonElement(const QuexDeviceInfo& device) {
+    const DeviceFields fields = FieldsOf(device);
+    Json object;
+    for (const auto& field : fields.always) object[field.first] = field.second;
+    for (const auto& field : fields.present) object[field.first] = field.second;
+    // Device texts may hold any byte: invalid UTF-8 is replaced, never thrown over.
+    const std::string text = object.dump(2, ' ', false, Json::error_handler_t::replace);
+    std::string element = "    ";
+    for (char c : text) {
+        element += c;
+        if (c == '\n') element += "    ";  // string values hold no raw line end: JSON escapes it
+    }
+    return element;
+}
+
+std::string CsvLine(const QuexDeviceInfo& device) {
+    const DeviceFields fields = FieldsOf(device);
+    std::vector<std::string> row;
+    for (const char* column : kColumns) {
+        std::string cell;
+        for (const auto* list : {&fields.always, &fields.present})
+            for (const auto& field : *list)
+                if (field.first == column) cell = Cell(column, field.second);
+        row.push_back(cell);
+    }
+    return CsvRow(row) + "\r\n";
+}
 
 }  // namespace
 
-std::string DiscoverJson(const std::vector<QuexDeviceInfo>& devices) {
-    Json document;
-    document["format"] = "kelvoprog-discover/1";
-    document["devices"] = Json::array();
-    for (const QuexDeviceInfo& device : devices) {
-        const DeviceFields fields = FieldsOf(device);
-        Json object;
-        for (const auto& field : fields.always) object[field.first] = field.second;
-        for (const auto& field : fields.present) object[field.first] = field.second;
-        document["devices"].push_back(object);
-    }
-    // Device texts may hold any byte: invalid UTF-8 is replaced, never thrown over.
-    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+DiscoverDocument StartDiscoverDocument(OutputFormat format) { return DiscoverDocument{format, 0}; }
+
+std::string DiscoverDocumentDevice(DiscoverDocument& document, const QuexDeviceInfo& device) {
+    const bool first = document.devices++ == 0;
+    if (document.format == OutputFormat::Csv)
+        return (first ? Opening(document.format) : "") + CsvLine(device);
+    return (first ? Opening(document.format) + "\n" : ",\n") + JsonElement(device);
 }
 
-std::string DiscoverCsv(const std::vector<QuexDeviceInfo>& devices) {
-    std::string document =
-        CsvRow(std::vector<std::string>(std::begin(kColumns), std::end(kColumns))) + "\r\n";
-    for (const QuexDeviceInfo& device : devices) {
-        const DeviceFields fields = FieldsOf(device);
-        std::vector<std::string> row;
-        for (const char* column : kColumns) {
-            std::string cell;
-            for (const auto* list : {&fields.always, &fields.present})
-                for (const auto& field : *list)
-                    if (field.first == column) cell = Cell(field.second);
-            row.push_back(cell);
-        }
-        document += CsvRow(row) + "\r\n";
-    }
-    return document;
+std::string DiscoverDocumentEnd(const DiscoverDocument& document) {
+    const bool none = document.devices == 0;
+    if (document.format == OutputFormat::Csv) return none ? Opening(document.format) : "";
+    return none ? Opening(document.format) + "]\n}\n" : "\n  ]\n}\n";
 }
 
 }  // namespace kelvo

@@ -2,8 +2,8 @@
 #include "app/discover_table.h"
 
 #include <cstring>
+#include <set>
 #include <string>
-#include <vector>
 
 #include "app/console.h"
 #include "app/discover_document.h"
@@ -35,13 +35,14 @@ std::string SearchFailure(QuexHandle handle) {
 }  // namespace
 
 int DiscoverDevices(const CommandLine& cmd) {
-    // The table goes out as the searches end; the other formats are one
-    // document of every device, written at the end.
+    // The table goes out as the searches end; the other formats' document
+    // likewise, device by device as each is taken.
     const bool table = cmd.format == OutputFormat::Table;
-    std::vector<QuexDeviceInfo> listed;
+    DiscoverDocument document = StartDiscoverDocument(cmd.format);
     int32_t total = 0;
     bool headerPrinted = false;
     uint32_t failedSearches = 0;
+    std::set<std::string> reasons;  // of the failed searches, each printed once
     bool capped = false;
     for (uint32_t i = 0; i < UsedMagics(cmd); ++i) {
         QuexDeviceInfo device;
@@ -53,7 +54,9 @@ int DiscoverDevices(const CommandLine& cmd) {
         }
         const int32_t found = QUEXStartSyncSearchEx(handle, kSearchQuietMs, kSearchMaxMs);
         if (found == QUEX_FAILED) {
-            ErrFormat("ERROR: Search failed: %s\n", SearchFailure(handle).c_str());
+            // Each reason once, however many searches it stopped.
+            const std::string reason = ConsoleSafe(SearchFailure(handle));
+            if (reasons.insert(reason).second) ErrFormat("ERROR: Search failed: %s\n", reason.c_str());
             ++failedSearches;
         }
         // The library keeps no more: devices beyond were not recorded.
@@ -69,7 +72,7 @@ int DiscoverDevices(const CommandLine& cmd) {
                 if (table)
                     PrintRow(device);
                 else
-                    listed.push_back(device);
+                    Document(DiscoverDocumentDevice(document, device));
             }
             if (found > 0) total += found;
         }
@@ -80,8 +83,7 @@ int DiscoverDevices(const CommandLine& cmd) {
     if (capped)
         ErrFormat("WARNING: The search stopped at %d devices; further devices were not recorded.\n",
                   QUEX_MAX_SEARCH_RESULTS);
-    if (cmd.format == OutputFormat::Json) Document(DiscoverJson(listed));
-    if (cmd.format == OutputFormat::Csv) Document(DiscoverCsv(listed));
+    if (!table) Document(DiscoverDocumentEnd(document));
     // Not one search could run: no device was missed by luck, the host cannot search.
     return failedSearches > 0 && failedSearches == UsedMagics(cmd) ? kStatusQueryFailed : kStatusOk;
 }

@@ -8,6 +8,7 @@
 #include "app/device_run.h"
 #include "app/discover_table.h"
 #include "app/exit_status.h"
+#include "app/input_file.h"
 #include "app/plan_file.h"
 #include "app/plan_run.h"
 #include "app/result_log.h"
@@ -33,6 +34,9 @@ int main(int argc, char** argv) {
     const bool planned = cmd.planPath[0] != '\0';
     std::vector<PlanRow> plan;
     if (planned && !ReadPlan(cmd, plan)) return kStatusRejected;
+    // Every device of an upload plan would fail on a firmware that cannot be sent.
+    if (planned && cmd.command == CommandUpload && !CheckFirmwareFile(cmd.firmwarePath))
+        return kStatusRejected;
 
     PrintBanner();
     OutLine("");

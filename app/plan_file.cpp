@@ -9,22 +9,23 @@
 #include <limits>  // used by the parser's header, which does not include it itself
 
 #define CSV_IO_NO_THREAD  // the text is already in memory: no reader thread
-// Its error records cut file names to 255 bytes on purpose (a GCC warning).
-#if defined(__GNUC__) && !defined(__clang__)
+// Its error records cut file names to 255 bytes on purpose (a warning of
+// GCC's; clang has no such warning, and the fuzz targets build with clang).
 #pragma GCC diagnostic push
+#ifndef __clang__
 #pragma GCC diagnostic ignored "-Wstringop-truncation"
 #endif
 #include <libfccp/csv.h>
-#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
-#endif
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <new>
 
 #include "app/console.h"
-#include "platform/file.h"
+#include "app/input_file.h"
+#include "app/text_gate.h"
 #include "platform/ipv4_text.h"
 
 namespace kelvo {
@@ -32,6 +33,24 @@ namespace kelvo {
 namespace {
 
 enum class Column { Mac, Ip, Subnet, Gateway };
+
+// A cell or a column name is at most as long as a credential on the command line.
+constexpr size_t kMaxCellLength = 255;
+
+// The option word whose value a column holds, as the gate names it.
+const char* OptionWord(Column column) {
+    switch (column) {
+    case Column::Mac:
+        return "/mac";
+    case Column::Ip:
+        return "/ip";
+    case Column::Subnet:
+        return "/subnet";
+    case Column::Gateway:
+        return "/gateway";
+    }
+    return "";
+}
 
 std::string Lowered(std::string text) {
     for (char& c : text)
@@ -129,6 +148,11 @@ bool ParseLines(const std::string& fileName, io::LineReader& reader, int32_t com
             haveHeader = true;
             bool hasMac = false;
             for (const std::string& name : fields) {
+                std::string refusal;
+                if (AdmitText("column name", name, refusal, kMaxCellLength) != TextVerdict::Admitted) {
+                    problem = At(fileName, line) + refusal;
+                    return false;
+                }
                 Column column;
                 if (!ColumnFor(name, command, column)) {
                     problem = At(fileName, line) + "Unknown column \"" + Trimmed(name) + "\".";
@@ -153,6 +177,14 @@ bool ParseLines(const std::string& fileName, io::LineReader& reader, int32_t com
             problem = At(fileName, line) + "The row has " + std::to_string(fields.size()) +
                       " values; the header names " + std::to_string(columns.size()) + " columns.";
             return false;
+        }
+        for (size_t i = 0; i < columns.size(); ++i) {
+            std::string refusal;
+            if (AdmitText(std::string(OptionWord(columns[i])) + " value", fields[i], refusal,
+                          kMaxCellLength) != TextVerdict::Admitted) {
+                problem = At(fileName, line) + refusal;
+                return false;
+            }
         }
         PlanRow row;
         std::memset(&row, 0, sizeof row);
@@ -198,8 +230,18 @@ bool ParseLines(const std::string& fileName, io::LineReader& reader, int32_t com
 bool ParsePlanText(const std::string& fileName, const std::string& text, int32_t command,
                    std::vector<PlanRow>& rows, std::string& problem) {
     rows.clear();
+    // The parser reads C strings, where a NUL would cut a value short unseen:
+    // it becomes another control character, which the gate refuses in its
+    // cell, on its line.
+    std::string withoutNul;
+    const std::string* bytes = &text;
+    if (text.find('\0') != std::string::npos) {
+        withoutNul = text;
+        std::replace(withoutNul.begin(), withoutNul.end(), '\0', '\x01');
+        bytes = &withoutNul;
+    }
     try {
-        io::LineReader reader(fileName, text.data(), text.data() + text.size());  // copies the bytes
+        io::LineReader reader(fileName, bytes->data(), bytes->data() + bytes->size());  // copies the bytes
         if (ParseLines(fileName, reader, command, rows, problem)) return true;
     } catch (const io::error::line_length_limit_exceeded& error) {
         problem = At(fileName, error.file_line) + "Not a CSV line: the line is too long.";
@@ -211,13 +253,10 @@ bool ParsePlanText(const std::string& fileName, const std::string& text, int32_t
 }
 
 bool ReadPlan(const CommandLine& cmd, std::vector<PlanRow>& rows) {
-    std::string text, reason, problem;
-    if (!platform::ReadWholeFile(cmd.planPath, text, reason)) {
-        ErrFormat("ERROR: %s: cannot be read: %s\n", cmd.planPath, reason.c_str());
-        return false;
-    }
+    std::string text, problem;
+    if (!ReadPlanBytes(cmd.planPath, text)) return false;
     if (!ParsePlanText(cmd.planPath, text, cmd.command, rows, problem)) {
-        ErrFormat("ERROR: %s\n", problem.c_str());
+        ErrFormat("ERROR: %s\n", ConsoleSafe(problem).c_str());  // the plan's own text is in it
         return false;
     }
     return true;

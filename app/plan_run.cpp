@@ -115,7 +115,7 @@ private:
     void Print(const PlanRow& row, const RunResult& result) {
         switch (cmd_.format) {
         case OutputFormat::Table:
-            OutLine(TableLine(result).c_str());
+            OutLine(ConsoleSafe(TableLine(result)).c_str());  // the message may hold a device's text
             break;
         case OutputFormat::Json: {
             nlohmann::ordered_json line = nlohmann::ordered_json::parse(ResultJsonLine(result));

@@ -55,7 +55,7 @@ std::string ResultCsvHeader() {
 std::string ResultCsvRow(const RunResult& result) {
     return CsvRow({kResultFormat, result.command, Known(result.mac) ? FormatMac(result.mac) : std::string(),
                    AddressText(result.ip), std::to_string(result.status),
-                   result.status == kStatusOk ? "true" : "false", result.message});
+                   result.status == kStatusOk ? "true" : "false", CsvTextCell(result.message)});
 }
 
 }  // namespace kelvo

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the reply decoder fuzzer: valid replies."""
+"""Writes the seed corpora of the fuzz targets: valid replies for the reply
+decoder, command lines for the parser (NUL between arguments), plan texts for
+the plan reader (the first byte: 0 /set, 1 /upload)."""
 import os
 import struct
 
@@ -37,7 +39,42 @@ CORPUS = {
     "discovery_long_text": reply(2, [field(1, MAC), field(13, b"m" * 255), field(24, b"d" * 255)]),
 }
 
-os.makedirs(HERE, exist_ok=True)
-for name, data in CORPUS.items():
-    with open(os.path.join(HERE, name), "wb") as out:
-        out.write(data)
+
+def argv(*arguments):
+    return b"\0".join(a.encode() if isinstance(a, str) else a for a in arguments)
+
+
+COMMAND_LINES = {
+    "discover": argv("/discover"),
+    "discover_json_vendor": argv("/discover", "/format=json", "/vendorid=0x54454C51"),
+    "set_static": argv("/set", "/mac=02c0de254074", "/ip=192.168.1.1", "/subnet=255.255.255.0",
+                       "/gateway=192.168.1.254"),
+    "set_dhcp": argv("/set", "/mac=02:C0:DE:25:40:74", "/ip=DHCP", "/password=Brackwater"),
+    "upload_auto": argv("/upload", "/firmware=fw.bin", "/mac=auto", "/username=admin"),
+    "upload_ip_env": argv("/upload", "/firmware=fw.bin", "/ip=10.0.0.2", "KELVOPROG_PASSWORD=s3cret",
+                          "KELVOPROG_USERNAME=kelvo"),
+    "env_control": argv("/set", "/mac=02c0de254074", "KELVOPROG_PASSWORD=pw\r\nDELE evil.bin"),
+    "plan_parallel": argv("/set", "/plan=line3.csv", "/parallel=16", "/format=csv"),
+    "plan_upload": argv("/upload", "/plan=line3.csv", "/firmware=fw.bin"),
+    "help": argv("/set", "/mac=zz", "/?"),
+    "unknown_escape": argv("/set", "/\x1b[2J=1"),
+    "control_value": argv("/upload", "/mac=auto", "/firmware=fw\x7f.bin"),
+    "malformed": argv("upload", ""),
+}
+
+PLANS = {
+    "set_mixed": b"\0\xef\xbb\xbfMAC, IP ,subnet,gateway\r\n# north hall\r\n\r\n"
+                 b"02c0de000101,10.77.0.81,255.255.0.0,\r\n02:C0:DE:00:01:02,10.77.0.82,,10.77.0.254\r\n"
+                 b"02c0de000103,dhcp,,\r\n\"02c0de000105\",\"10.77.0.85\",,\r\n",
+    "upload_hosts": b"\1mac,ip\n02c0de000101,10.77.0.2\n0x02c0de000102,\n",
+    "nul_in_cell": b"\0mac,ip\n02c0de000101,10.77.0.100\0junk\n",
+    "escape_in_header": b"\0mac,ip,v\x1b[2Jlan\n02c0de000101,10.77.0.81,3\n",
+    "twice": b"\0mac,ip\n02c0de000101,10.77.0.81\n02c0de000101,10.77.0.82\n",
+    "open_quote": b"\0mac\n\"02c0de000101\n",
+}
+
+for folder, inputs in (("decode", CORPUS), ("command_line", COMMAND_LINES), ("plan", PLANS)):
+    os.makedirs(os.path.join(HERE, folder), exist_ok=True)
+    for name, data in inputs.items():
+        with open(os.path.join(HERE, folder, name), "wb") as out:
+            out.write(data)

@@ -3,7 +3,8 @@
 # (unit, network and end-to-end tests, the Ansible collection's checks, then
 # the install, the packages and the manuals, see tests/install/check.sh), the AddressSanitizer +
 # UndefinedBehaviorSanitizer build (unit and network tests), the
-# ThreadSanitizer build (list and search tests), a bounded fuzz run, and the
+# ThreadSanitizer build (list and search tests), a bounded run of each fuzz
+# target (KELVO_FUZZ_SECONDS each, 40 by default), and the
 # Windows build under Wine (skipped with KELVO_SKIP_WINDOWS=1).
 # The whole run happens inside a private network namespace, so no test can
 # reach a real network; network tests make their own namespaces inside it.
@@ -45,9 +46,9 @@ build build-tsan -DKELVO_TSAN=ON
 (cd build-tsan && ctest --no-tests=error --output-on-failure -j "$jobs" -R 'guarded_list|search')
 
 if [ -f fuzz/CMakeLists.txt ]; then
-  echo "== fuzzing the reply decoder (bounded)"
+  echo "== fuzzing the reply decoder, the command line and the plan reader (bounded)"
   CC=clang CXX=clang++ build build-fuzz -DKELVO_FUZZ=ON -DKELVO_TESTS=OFF
-  scripts/fuzz.sh build-fuzz "${KELVO_FUZZ_SECONDS:-60}"
+  scripts/fuzz.sh build-fuzz "${KELVO_FUZZ_SECONDS:-40}"
 fi
 if [ -z "${KELVO_SKIP_WINDOWS:-}" ]; then
   echo "== Windows build: unit and end-to-end tests under Wine"

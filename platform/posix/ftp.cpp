@@ -4,10 +4,8 @@
 #include <cstdio>
 #include <mutex>
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "platform/file.h"
 #include "platform/ftp.h"
 
 namespace platform {
@@ -96,14 +94,14 @@ bool FtpSession::PutFile(const char* localPath, const char* remoteName) {
     }
     CURL* curl = Handle(impl_);
     // Only a readable regular file is offered, so a bad local path never
-    // leaves an empty file on the server. Opened without blocking: a FIFO
-    // without a writer would otherwise hold the open forever.
+    // leaves an empty file on the server; opened as every input file is,
+    // without blocking.
     LocalFile local;
-    struct stat info {};
-    const int fd = open(localPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        (local.file = fdopen(fd, "rb")) == nullptr) {
-        if (fd >= 0 && local.file == nullptr) close(fd);
+    uint64_t size = 0;
+    InputFileError error;
+    const FileHandle fd = InputFileOpen(localPath, size, error);
+    if (fd == kInvalidFile || (local.file = fdopen(fd, "rb")) == nullptr) {
+        InputFileClose(fd);
         lastError_ = CURLE_READ_ERROR;
         return false;
     }
@@ -120,7 +118,7 @@ bool FtpSession::PutFile(const char* localPath, const char* remoteName) {
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadFromFile);
     curl_easy_setopt(curl, CURLOPT_READDATA, local.file);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(info.st_size));
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(curl, CURLOPT_READDATA, nullptr);

@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/ftp.h"
 #include "platform/win32/system_error.h"
 
@@ -62,15 +63,18 @@ struct KernelHandle {
     }
 };
 
-// Only a regular file on disk is offered: a pipe or device could hold the
-// transfer forever, and a bad local path must not leave an empty file on the
-// server. The system's code when it cannot be opened.
+// Only a regular file on disk is offered (opened as every input file is):
+// a pipe or device could hold the transfer forever, and a bad local path
+// must not leave an empty file on the server. The system's code when it
+// cannot be opened.
 DWORD OpenLocalFile(const char* localPath, KernelHandle& file) {
-    // FILE_FLAG_OVERLAPPED: opening a pipe never waits.
-    file.handle = CreateFileA(localPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (file.handle == INVALID_HANDLE_VALUE) return GetLastError();
-    return GetFileType(file.handle) == FILE_TYPE_DISK ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED;
+    uint64_t size = 0;
+    InputFileError error;
+    const FileHandle opened = InputFileOpen(localPath, size, error);
+    if (opened == kInvalidFile)
+        return error.fault == InputFileFault::CannotOpen ? error.code : ERROR_NOT_SUPPORTED;
+    file.handle = reinterpret_cast<HANDLE>(opened);
+    return ERROR_SUCCESS;
 }
 
 // One store, shared by the thread that writes it and the caller that watches

@@ -145,6 +145,9 @@ refused malformed_empty "ERROR: Command line parameters contain errors. $T"$'\n'
 refused unknown_case "ERROR: /SET is not a valid parameter. $T"$'\n' /SET /mac=auto
 refused unknown_first "ERROR: /foo is not a valid parameter. $T"$'\n' /foo=1 /set
 refused unknown_prefix "ERROR: /ipaddress is not a valid parameter. $T"$'\n' /set /ipaddress=1.2.3.4
+# An unknown name is echoed made safe: its escape sequence cannot clear the screen.
+refused unknown_escape "ERROR: /?[2J is not a valid parameter. $T"$'\n' /set $'/\e[2J=1'
+refused unknown_c1 "ERROR: /?2J é is not a valid parameter. $T"$'\n' /set $'/\xc2\x9b2J \xc3\xa9=1'   # CSI as UTF-8
 refused first_is_parameter "$m3" /mac=auto /upload
 refused invalid_command "ERROR: Invalid command. $T"$'\n' /mac /set
 refused mac_and_ip "ERROR: Please specify either mac address or ip address, but not both."$'\n'"$T"$'\n' \
@@ -183,6 +186,7 @@ refused long_firmware "ERROR: The /firmware path is longer than 4095 characters.
   /upload /mac=auto "/firmware=/$long4096"
 refused plan_with_mac "ERROR: /plan cannot be used with /mac or /ip. $T"$'\n' /set /plan=p.csv /mac=02c0de254074
 refused plan_with_discover "ERROR: /plan cannot be used with /discover. $T"$'\n' /discover /plan=p.csv
+refused plan_without_firmware "ERROR: /plan with /upload needs /firmware. $T"$'\n' /upload /plan=p.csv
 refused parallel_range "ERROR: The /parallel value is not a number from 1 to 64. $T"$'\n' /set /plan=p.csv /parallel=65
 
 # A control character in any value would travel as it stands into FTP
@@ -194,6 +198,14 @@ refused control_username "ERROR: The /username value contains a control characte
   /set /mac=02c0de254074 /ip=10.0.0.5 $'/username=root\e]0;owned\a'
 refused control_delete "ERROR: The /firmware value contains a control character."$'\n' \
   /upload /mac=auto $'/firmware=fw\x7f.bin'
+# The environment's credentials pass the same gate, named by the variable (a
+# TAB is a control character too).
+KELVOPROG_PASSWORD=$'pw\r\nDELE evil.bin' refused control_env_password \
+  "ERROR: The KELVOPROG_PASSWORD value contains a control character."$'\n' /upload /mac=auto /firmware=fw.bin
+KELVOPROG_USERNAME=$'root\r\nMKD injected' refused control_env_username \
+  "ERROR: The KELVOPROG_USERNAME value contains a control character."$'\n' /upload /ip=10.0.0.1 /firmware=fw.bin
+KELVOPROG_PASSWORD=$'Brack\twater' refused control_env_tab \
+  "ERROR: The KELVOPROG_PASSWORD value contains a control character."$'\n' /set /mac=02c0de254074 /ip=10.0.0.5
 
 # The log cannot be created: banner, then the create failure and one write
 # failure each for the marker and the entry; no device work, status 5.

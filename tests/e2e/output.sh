@@ -94,6 +94,34 @@ check_document csv_three csv "$three"
 [ "$(head -c 90 "$E2E_WORK/csv_three/split/err")" = "$(printf '%s' "$BANNER$SEARCHING" | head -c 90)" ] ||
   fail "csv_three: the banner and progress are not on standard error"
 
+# Device texts that a spreadsheet would take for formulas get a leading "'"
+# in CSV (numbers and addresses never do); invalid UTF-8 (aux text 0xFF,
+# then an "@" formula) is replaced alike in both documents.
+formula=$(device_file formula <<'EOF2'
+[ { "mac": "02:c0:de:25:40:76", "ip": "10.77.0.52", "model": "=HYPERLINK(\"http://x\",\"KV\")",
+    "extra_fields": [{"code": 4, "hex": "40ff53554d2831"}] },
+  { "mac": "02:c0:de:25:40:77", "ip": "10.77.0.53", "model": "-2+3" } ]
+EOF2
+)
+lab_run formula_json --devices "$formula" -- /discover /format=json
+lab_run formula_csv --devices "$formula" -- /discover /format=csv
+if "$E2E_PY" - "$E2E_WORK/formula_json/split/out" "$E2E_WORK/formula_csv/split/out" <<'PY'; then
+import csv, io, json, sys
+devices = {d["mac"]: d for d in json.load(open(sys.argv[1]))["devices"]}
+rows = {r["mac"]: r for r in csv.DictReader(io.StringIO(open(sys.argv[2], newline="").read()))}
+one, two = "02:C0:DE:25:40:76", "02:C0:DE:25:40:77"
+assert devices[one]["model"] == '=HYPERLINK("http://x","KV")', devices[one]
+assert rows[one]["model"] == "'" + devices[one]["model"], rows[one]
+assert devices[one]["aux_text"] == "@\ufffdSUM(1", devices[one]
+assert rows[one]["aux_text"] == "'" + devices[one]["aux_text"], rows[one]
+assert rows[two]["model"] == "'-2+3" and devices[two]["model"] == "-2+3", (rows[two], devices[two])
+assert rows[two]["ip"] == "10.77.0.53" and rows[two]["version"] == "512", rows[two]
+PY
+  echo "ok   formula: CSV guards formulas, both documents replace invalid UTF-8 alike"
+else
+  fail "formula: the documents differ from what a spreadsheet may open"
+fi
+
 # /set: the texts of a single run on standard error, the result on standard output.
 lab_run set_json --devices "$three" -- /set /mac=02c0de254074 /ip=10.77.0.80 /format=json
 check_result set_json set 02:C0:DE:25:40:74 10.77.0.80 0 "IP address has been changed."

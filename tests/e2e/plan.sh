@@ -16,7 +16,9 @@ devices=$(device_file plan <<'EOF2'
     { "name": "locked", "mac": "02:c0:de:00:01:04", "ip": "10.77.0.54",
       "refuse": { "result": 3, "error": 7, "message": "Locked" } },
     { "name": "guarded", "mac": "02:c0:de:00:01:05", "ip": "10.77.0.55", "password": "Other" },
-    { "name": "slow", "mac": "02:c0:de:00:01:06", "ip": "10.77.0.56", "delay_ms": 3000 }
+    { "name": "slow", "mac": "02:c0:de:00:01:06", "ip": "10.77.0.56", "delay_ms": 3000 },
+    { "name": "hostile", "mac": "02:c0:de:00:01:07", "ip": "10.77.0.57",
+      "refuse": { "result": 3, "error": 7, "message": "Locked\nOK forged\u001b[2J\u001b]0;owned\u0007" } }
   ]
 }
 EOF2
@@ -85,6 +87,15 @@ want E "$BANNER" O '{"format":"kelvoprog-result/1","command":"set","mac":"02:C0:
 ' E $'2 devices done, 1 failed.\n' O $'{"format":"kelvoprog-plan/1","devices":2,"failed":1,"not_started":0,"interrupted":false,"status":3}\n'
 expect json 3
 
+# A device's refusal that would forge a line, clear the screen and retitle
+# the window: its line shows "?" for each control character, as a single run does.
+printf '%s\n' mac,ip 02c0de000107,10.77.0.87 >"$E2E_WORK/hostile.csv"
+lab_run hostile --devices "$devices" --cwd-file "$E2E_WORK/hostile.csv" plan.csv -- /set /plan=plan.csv
+want O "$BANNER"'02:C0:DE:00:01:07  10.77.0.57  ERROR  Failed to assign IP address to device: Locked?OK forged?[2J?]0;owned? ip: 10.77.0.87  subnet: 255.255.255.0  gateway: 10.77.0.1
+1 devices done, 1 failed.
+'
+expect hostile 3
+
 # /upload: the one firmware to every row's host (the lab's FTP server), two at once.
 if /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null; then
   head -c 20000 /dev/urandom >"$E2E_WORK/fw.bin"
@@ -118,10 +129,29 @@ reject mac_twice 'plan.csv:4: MAC 02:C0:DE:00:01:01 is planned twice (line 2).' 
   $'mac,ip\n02c0de000101,10.77.0.81\n02c0de000102,dhcp\n02:c0:de:00:01:01,10.77.0.83\n'
 reject address_twice 'plan.csv:3: Address 10.77.0.81 is planned twice (line 2).' \
   $'mac,ip\n02c0de000101,10.77.0.81\n02c0de000102,10.77.0.81\n'
-lab_run unreadable --devices "$devices" -- /set /plan=missing.csv
-want E $'ERROR: missing.csv: cannot be read: No such file or directory\n'
-expect unreadable 255
-expect_count unreadable event=recv 0 "nothing sent"
+# Files that are no plan: refused at once, before anything is sent. A FIFO
+# without a writer and /dev/zero would block or never end; past 16 MiB no
+# plan of 65,536 rows is that long. An upload plan's firmware is checked too.
+mkfifo "$E2E_WORK/fifo.csv"
+truncate -s $((16 * 1024 * 1024 + 1)) "$E2E_WORK/huge.csv"
+printf '%s\n' mac,ip 02c0de000101,10.77.0.2 >"$E2E_WORK/unread.csv"
+unread() {
+  local name=$1 text=$2
+  shift 2
+  lab_run "$name" --devices "$devices" --cwd-file "$E2E_WORK/unread.csv" upload.csv -- "$@"
+  want E "ERROR: $text"$'\n'
+  expect "$name" 255
+  expect_time "$name" 0 5
+  expect_count "$name" event=recv 0 "nothing sent"
+}
+unread unreadable 'missing.csv: cannot be read: No such file or directory' /set /plan=missing.csv
+unread fifo "$E2E_WORK/fifo.csv: cannot be read: Not a regular file" /set "/plan=$E2E_WORK/fifo.csv"
+unread device '/dev/zero: cannot be read: Not a regular file' /set /plan=/dev/zero
+unread huge "$E2E_WORK/huge.csv: cannot be read: Larger than 16 MiB (16777216 bytes), the most a plan may hold" \
+  /set "/plan=$E2E_WORK/huge.csv"
+unread firmware 'fw.bin: cannot be read: No such file or directory' /upload /plan=upload.csv /firmware=fw.bin
+unread firmware_fifo "$E2E_WORK/fifo.csv: cannot be read: Not a regular file" \
+  /upload /plan=upload.csv "/firmware=$E2E_WORK/fifo.csv"
 
 # Ctrl-C when the boiler's reboot is accepted: the boiler, past its
 # settings, finishes its wait and check; the slow device, still being

@@ -13,8 +13,10 @@
 
 #include "app/console.h"
 #include "app/device_location.h"
+#include "app/discover_document.h"
 #include "app/discover_table.h"
 #include "app/network_settings.h"
+#include <nlohmann/json.hpp>
 #include <quex/quex.h>
 
 namespace {
@@ -230,6 +232,43 @@ TEST_F(DeviceCommands, DiscoverFailedSearchPrintsHeaderAndTheReasonButAddsNothin
     StartCapture();
     EXPECT_EQ(0, kelvo::DiscoverDevices(cmd_));
     StopCapture();
+    // Both failed for the same reason: it is told once.
+    fake_.searchResults = {-1, -1};
+    StartCapture();
+    EXPECT_EQ(4, kelvo::DiscoverDevices(cmd_));
+    StopCapture();
+    EXPECT_EQ("ERROR: Search failed: No usable IPv4 interface\n", err_);
+}
+
+// The documents are made device by device; the pieces together are the
+// JSON writer's own pretty form of the document, and CSV rows with the
+// spreadsheet guard on device texts only.
+TEST_F(DeviceCommands, DiscoverDocumentsPieceByPiece) {
+    std::vector<QuexDeviceInfo> devices = {Device(0x74, Address(10, 77, 0, 2), "=1+2\x1b[2J \"q\"\n\xff"),
+                                           Device(0x75, Address(10, 77, 0, 3), "-"), Device(0x76, 0, "")};
+    devices[0].presentFields = QUEX_PRESENT_AUX_TEXT | QUEX_PRESENT_AUX_NUMBER;
+    std::strcpy(devices[0].auxText, "@x");
+    devices[0].auxNumber = 7;
+    for (size_t count : {0u, 1u, 3u}) {
+        kelvo::DiscoverDocument json = kelvo::StartDiscoverDocument(kelvo::OutputFormat::Json);
+        std::string text;
+        for (size_t i = 0; i < count; ++i) text += kelvo::DiscoverDocumentDevice(json, devices[i]);
+        text += kelvo::DiscoverDocumentEnd(json);
+        const nlohmann::ordered_json whole = nlohmann::ordered_json::parse(text);
+        EXPECT_EQ(whole.dump(2) + "\n", text) << count;
+        EXPECT_EQ(count, whole["devices"].size());
+    }
+    kelvo::DiscoverDocument csv = kelvo::StartDiscoverDocument(kelvo::OutputFormat::Csv);
+    std::string text = kelvo::DiscoverDocumentDevice(csv, devices[0]);
+    text += kelvo::DiscoverDocumentDevice(csv, devices[1]);
+    text += kelvo::DiscoverDocumentEnd(csv);
+    EXPECT_EQ(
+        "ip,mac,model,subnet,gateway,dhcp,magic,interface,version,vendor_guid,aux_text,aux_number,"
+        "aux_address,aux_byte,aux_data\r\n"
+        "10.77.0.2,02:C0:DE:25:40:74,\"'=1+2\x1b[2J \"\"q\"\"\n\xef\xbf\xbd\",0.0.0.0,0.0.0.0,false,0x00000000,"
+        "0.0.0.0,0,,'@x,7,,,\r\n"
+        "10.77.0.3,02:C0:DE:25:40:75,'-,0.0.0.0,0.0.0.0,false,0x00000000,0.0.0.0,0,,,,,,\r\n",
+        text);
 }
 
 TEST_F(DeviceCommands, AutomaticLocationWithNoDeviceTriesBothMagics) {

@@ -61,6 +61,20 @@ TEST(PlanFile, UploadTakesMacAndHostOnly) {
         << problem;
 }
 
+TEST(PlanFile, OutsideTextPassesTheGate) {
+    using namespace std::string_literals;
+    // A NUL would cut the value short in the parser's C strings: refused on its own line.
+    EXPECT_EQ("p.csv:5: The /ip value contains a control character.",
+              Problem("mac,ip\n02c0de000001,10.0.0.1\n\n# c\n02c0de000002,10.77.0.100\0junk\n"s));
+    EXPECT_EQ("p.csv:2: The /mac value contains a control character.", Problem("mac\n\0"
+                                                                               "02c0de000001\n"s));
+    EXPECT_EQ("p.csv:1: The column name contains a control character.", Problem("mac,ip,v\x1b[2Jlan\n"));
+    EXPECT_EQ("p.csv:2: The /subnet value contains a control character.",
+              Problem("mac,subnet\n02c0de000001,\"255.255.255.0\t\"\n"));
+    EXPECT_EQ("p.csv:2: The /gateway value is longer than 255 characters.",
+              Problem("mac,gateway\n02c0de000001," + std::string(256, '1') + "\n"));
+}
+
 TEST(PlanFile, ShapeFaults) {
     EXPECT_EQ("p.csv:1: Column \"MAC\" is named twice.", Problem("mac,MAC\n"));
     EXPECT_EQ("p.csv:3: The row has 3 values; the header names 2 columns.",

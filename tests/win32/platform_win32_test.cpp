@@ -1,7 +1,7 @@
 // The Win32 backend under Wine: events, timers, threads and the mutex; the
 // readiness wait with its wake object; the adapter list; window and event
-// notification targets; the log file's sharing and truncation; the FTP
-// client's local rules; MD5 from the system.
+// notification targets; the log file's sharing and truncation; input files;
+// the FTP client's local rules; MD5 from the system.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -405,6 +405,37 @@ TEST_F(LogFileWin32, ADirectoryInItsPlaceIsRefused) {
     EXPECT_EQ(kInvalidFile, LogFileOpen(path_.c_str()));
     RemoveDirectoryA(path_.c_str());
     EXPECT_EQ(kInvalidFile, LogFileOpen(nullptr));
+}
+
+// ---- input files: a regular file only, never waited on, of bounded size
+
+TEST_F(LogFileWin32, InputFilesAreRegularFilesOfBoundedSize) {
+    {
+        std::ofstream file(path_, std::ios::binary);
+        file << "mac,ip\r\n02c0de000101,10.77.0.81\r\n";
+    }
+    std::string contents;
+    InputFileError error;
+    ASSERT_TRUE(ReadInputFile(path_.c_str(), 1024, contents, error));
+    EXPECT_EQ("mac,ip\r\n02c0de000101,10.77.0.81\r\n", contents);  // byte for byte
+    EXPECT_FALSE(ReadInputFile(path_.c_str(), 10, contents, error));
+    EXPECT_EQ(InputFileFault::TooLarge, error.fault);
+    EXPECT_TRUE(contents.empty());
+    EXPECT_FALSE(ReadInputFile((path_ + ".missing").c_str(), 1024, contents, error));
+    EXPECT_EQ(InputFileFault::CannotOpen, error.fault);
+    EXPECT_EQ(static_cast<uint32_t>(ERROR_FILE_NOT_FOUND), error.code);
+    EXPECT_FALSE(error.reason.empty());
+    // A device and a pipe without a writer: refused at once, never read.
+    EXPECT_FALSE(ReadInputFile("NUL", 1024, contents, error));
+    EXPECT_EQ(InputFileFault::NotRegularFile, error.fault);
+    const std::string pipeName = "\\\\.\\pipe\\kelvo-input-" + std::to_string(GetCurrentProcessId());
+    const HANDLE pipe = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                         1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    uint64_t size = 0;
+    EXPECT_EQ(kInvalidFile, InputFileOpen(pipeName.c_str(), size, error));
+    EXPECT_EQ(InputFileFault::NotRegularFile, error.fault);
+    CloseHandle(pipe);
 }
 
 // ---- FTP client: error texts (the remote name's rule: ftp_client_test)
