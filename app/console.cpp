@@ -3,8 +3,6 @@
 // order on one console or one pipe.
 #include "app/console.h"
 
-#include <quex/quex.h>
-
 #include <cstdio>
 
 #include "platform/terminal.h"
@@ -94,7 +92,8 @@ std::string ConsoleSafe(const std::string& deviceText) {
 void PrintBanner() {
     OutLine("");
     OutLine("Kelvo Programmer");
-    OutFormat("Version %d.%d.%d.0\n", QUEX_VERSION_MAJOR, QUEX_VERSION_MINOR, QUEX_VERSION_PATCH);
+    // The program's own version text: it stays as it is when the library's version moves.
+    OutLine("Version 1.3.13.0");
     OutLine("Copyright (C) Kelvo. All rights reserved.");
 }
 
