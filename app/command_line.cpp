@@ -2,12 +2,16 @@
 // every rejection message.
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "app/console.h"
+#include "app/interface_choice.h"
 #include "platform/ipv4_text.h"
+#include "platform/net.h"
 
 namespace kelvo {
 
@@ -21,8 +25,8 @@ const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
 const char kParallelRejection[] = "The /parallel value is not a number from 1 to 64.";
 
 const char* const kOptionWords[] = {
-    "/?",  "/help",   "/discover", "/set",      "/upload",   "/mac",    "/username", "/password",
-    "/ip", "/subnet", "/gateway",  "/vendorid", "/firmware", "/format", "/plan",     "/parallel",
+    "/?",      "/help",    "/discover", "/set",      "/upload", "/mac",  "/username", "/password",  "/ip",
+    "/subnet", "/gateway", "/vendorid", "/firmware", "/format", "/plan", "/parallel", "/interface",
 };
 
 constexpr QuexGuid kVendorGuid = {
@@ -230,17 +234,22 @@ bool ParseCommand(const ArgumentList& list, CommandLine& cmd) {
     return true;
 }
 
+bool HasControlCharacter(const char* text) {
+    for (const char* c = text; *c != '\0'; ++c) {
+        const unsigned char byte = static_cast<unsigned char>(*c);
+        if (byte < 0x20 || byte == 0x7F) return true;
+    }
+    return false;
+}
+
 // Every value, in argument order: a control character (CR LF in a password,
 // say) would travel into FTP commands and log lines as it stands.
 bool RejectControlCharacters(const ArgumentList& list) {
     for (int32_t i = 1; i < list.count; ++i) {
         if (!IsParameterWord(list.args[i])) continue;
-        for (const char* c = std::strchr(list.args[i], '=') + 1; *c != '\0'; ++c) {
-            const unsigned char byte = static_cast<unsigned char>(*c);
-            if (byte < 0x20 || byte == 0x7F) {
-                ErrFormat("ERROR: The %s value contains a control character.\n", GetName(list, i).c_str());
-                return false;
-            }
+        if (HasControlCharacter(std::strchr(list.args[i], '=') + 1)) {
+            ErrFormat("ERROR: The %s value contains a control character.\n", GetName(list, i).c_str());
+            return false;
         }
     }
     return true;
@@ -367,6 +376,48 @@ bool ParseFormat(const ArgumentList& list, CommandLine& cmd) {
     return true;
 }
 
+// The interface text: /interface, else KELVOPROG_INTERFACE (checked as the
+// command line's values are), else "". False after a rejection.
+bool InterfaceText(const ArgumentList& list, std::string* value, std::string* source) {
+    *value = GetValue(list, "/interface");
+    *source = "/interface";
+    if (!value->empty()) return true;
+    const char* fromEnvironment = std::getenv("KELVOPROG_INTERFACE");
+    if (fromEnvironment == nullptr) return true;
+    *source = "KELVOPROG_INTERFACE";
+    if (HasControlCharacter(fromEnvironment)) {
+        ErrFormat("ERROR: The %s value contains a control character.\n", source->c_str());
+        return false;
+    }
+    *value = fromEnvironment;
+    return true;
+}
+
+// /interface (or KELVOPROG_INTERFACE): the local interfaces to work through.
+bool ParseInterfaces(const ArgumentList& list, CommandLine& cmd) {
+    std::string value, source;
+    if (!InterfaceText(list, &value, &source)) return false;
+    cmd.interfaceCount = 0;
+    if (value.empty()) return true;  // every interface
+    std::vector<platform::LocalInterface> local;
+    std::vector<uint32_t> chosen;
+    const InterfaceChoice choice = platform::ListLocalInterfaces(&local)
+                                       ? ChooseInterfaces(value, local, &chosen)
+                                       : InterfaceChoice::NotLocal;
+    if (choice == InterfaceChoice::TooMany) {
+        ErrFormat("ERROR: The %s value names more than %u addresses.\n", source.c_str(),
+                  kMaxChosenInterfaces);
+        return false;
+    }
+    if (choice != InterfaceChoice::Chosen) {
+        ErrFormat("ERROR: The %s value is not a local IPv4 address or interface name.\n", source.c_str());
+        return false;
+    }
+    std::copy(chosen.begin(), chosen.end(), cmd.interfaces);
+    cmd.interfaceCount = static_cast<uint32_t>(chosen.size());
+    return true;
+}
+
 }  // namespace
 
 bool IsZeroMac(const uint8_t mac[6]) {
@@ -401,7 +452,7 @@ bool ParseCommandLine(CommandLine& cmd) {
                   "The /firmware path is longer than 4095 characters."))
         return false;
     if (!ParseAddresses(list, cmd) || !ParseCredentials(list, cmd) || !ParseMagic(list, cmd) ||
-        !ParseFormat(list, cmd))
+        !ParseFormat(list, cmd) || !ParseInterfaces(list, cmd))
         return false;
 
     cmd.vendorGuid = kVendorGuid;

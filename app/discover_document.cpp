@@ -8,6 +8,7 @@
 
 #include "app/command_line.h"
 #include "app/csv_row.h"
+#include "app/interface_choice.h"
 #include "platform/ipv4_text.h"
 
 namespace kelvo {
@@ -23,9 +24,10 @@ struct DeviceFields {
     std::vector<std::pair<std::string, Json>> present;
 };
 
-const char* const kColumns[] = {"ip",       "mac",        "model",       "subnet",   "gateway",
-                                "dhcp",     "magic",      "interface",   "version",  "vendor_guid",
-                                "aux_text", "aux_number", "aux_address", "aux_byte", "aux_data"};
+const char* const kColumns[] = {"ip",          "mac",      "model",      "subnet",         "gateway",
+                                "dhcp",        "magic",    "interface",  "interface_name", "version",
+                                "vendor_guid", "aux_text", "aux_number", "aux_address",    "aux_byte",
+                                "aux_data"};
 
 std::string Text(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
@@ -62,7 +64,7 @@ std::string HexText(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-DeviceFields FieldsOf(const QuexDeviceInfo& d) {
+DeviceFields FieldsOf(const QuexDeviceInfo& d, const std::vector<platform::LocalInterface>& interfaces) {
     DeviceFields f;
     f.always = {
         {"ip", platform::FormatIPv4(d.ipAddress)},
@@ -73,6 +75,7 @@ DeviceFields FieldsOf(const QuexDeviceInfo& d) {
         {"dhcp", d.dhcpEnabled == 1},
         {"magic", MagicText(d.magic)},
         {"interface", platform::FormatIPv4(d.interfaceAddress)},
+        {"interface_name", InterfaceName(interfaces, d.interfaceAddress)},
         {"version", d.version},
     };
     const uint32_t has = d.presentFields;
@@ -91,12 +94,13 @@ std::string Cell(const Json& value) { return value.is_string() ? value.get<std::
 
 }  // namespace
 
-std::string DiscoverJson(const std::vector<QuexDeviceInfo>& devices) {
+std::string DiscoverJson(const std::vector<QuexDeviceInfo>& devices,
+                         const std::vector<platform::LocalInterface>& interfaces) {
     Json document;
     document["format"] = "kelvoprog-discover/1";
     document["devices"] = Json::array();
     for (const QuexDeviceInfo& device : devices) {
-        const DeviceFields fields = FieldsOf(device);
+        const DeviceFields fields = FieldsOf(device, interfaces);
         Json object;
         for (const auto& field : fields.always) object[field.first] = field.second;
         for (const auto& field : fields.present) object[field.first] = field.second;
@@ -106,11 +110,12 @@ std::string DiscoverJson(const std::vector<QuexDeviceInfo>& devices) {
     return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::string DiscoverCsv(const std::vector<QuexDeviceInfo>& devices) {
+std::string DiscoverCsv(const std::vector<QuexDeviceInfo>& devices,
+                        const std::vector<platform::LocalInterface>& interfaces) {
     std::string document =
         CsvRow(std::vector<std::string>(std::begin(kColumns), std::end(kColumns))) + "\r\n";
     for (const QuexDeviceInfo& device : devices) {
-        const DeviceFields fields = FieldsOf(device);
+        const DeviceFields fields = FieldsOf(device, interfaces);
         std::vector<std::string> row;
         for (const char* column : kColumns) {
             std::string cell;

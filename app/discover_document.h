@@ -8,9 +8,14 @@
 
 #include <quex/quex.h>
 
+#include "platform/net.h"
+
 namespace kelvo {
 
-std::string DiscoverJson(const std::vector<QuexDeviceInfo>& devices);
-std::string DiscoverCsv(const std::vector<QuexDeviceInfo>& devices);
+// interfaces: the host's, for the name of the interface that received each answer.
+std::string DiscoverJson(const std::vector<QuexDeviceInfo>& devices,
+                         const std::vector<platform::LocalInterface>& interfaces);
+std::string DiscoverCsv(const std::vector<QuexDeviceInfo>& devices,
+                        const std::vector<platform::LocalInterface>& interfaces);
 
 }  // namespace kelvo

@@ -1,15 +1,18 @@
-// /discover: one search per magic, one table of every device that answered.
+// /discover: one search per magic, all at once, one table of every device that answered.
 #include "app/discover_table.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/background_search.h"
 #include "app/console.h"
 #include "app/discover_document.h"
 #include "app/exit_status.h"
+#include "app/interface_choice.h"
 #include "app/search_settings.h"
 #include "platform/ipv4_text.h"
+#include "platform/net.h"
 
 namespace kelvo {
 
@@ -43,15 +46,22 @@ int DiscoverDevices(const CommandLine& cmd) {
     bool headerPrinted = false;
     uint32_t failedSearches = 0;
     bool capped = false;
+    // The magics' searches run side by side, one handle each; their results
+    // are printed in magic order, as when they ran one after the other.
+    QuexHandle handles[2] = {};
+    for (uint32_t i = 0; i < UsedMagics(cmd); ++i) handles[i] = OpenLibraryHandle(cmd, cmd.magics[i]);
+    BackgroundSearch second;
+    if (UsedMagics(cmd) > 1) second.Start(handles[1]);
     for (uint32_t i = 0; i < UsedMagics(cmd); ++i) {
         QuexDeviceInfo device;
         std::memset(&device, 0, sizeof device);
-        QuexHandle handle = QUEXOpen(cmd.magics[i], &cmd.vendorGuid);
+        QuexHandle handle = handles[i];
         if (i == 0) {
             OutLine(kSearchingText);
             OutLine("");
         }
-        const int32_t found = QUEXStartSyncSearchEx(handle, kSearchQuietMs, kSearchMaxMs);
+        const int32_t found =
+            i == 0 ? QUEXStartSyncSearchEx(handle, kSearchQuietMs, kSearchMaxMs) : second.Result();
         if (found == QUEX_FAILED) {
             ErrFormat("ERROR: Search failed: %s\n", SearchFailure(handle).c_str());
             ++failedSearches;
@@ -80,8 +90,13 @@ int DiscoverDevices(const CommandLine& cmd) {
     if (capped)
         ErrFormat("WARNING: The search stopped at %d devices; further devices were not recorded.\n",
                   QUEX_MAX_SEARCH_RESULTS);
-    if (cmd.format == OutputFormat::Json) Document(DiscoverJson(listed));
-    if (cmd.format == OutputFormat::Csv) Document(DiscoverCsv(listed));
+    if (!table) {
+        // Names of the interfaces that received the answers, as they stand now.
+        std::vector<platform::LocalInterface> interfaces;
+        platform::ListLocalInterfaces(&interfaces);
+        Document(cmd.format == OutputFormat::Json ? DiscoverJson(listed, interfaces)
+                                                  : DiscoverCsv(listed, interfaces));
+    }
     // Not one search could run: no device was missed by luck, the host cannot search.
     return failedSearches > 0 && failedSearches == UsedMagics(cmd) ? kStatusQueryFailed : kStatusOk;
 }

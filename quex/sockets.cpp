@@ -59,7 +59,8 @@ bool EnumerateLocalInterfaces(LocalInterfaces* interfaces, QuexContext* context)
                           interfaces->end());
     }
     if (!interfaces->empty()) return true;
-    NetworkError(context, chosen ? "No usable IPv4 interface among the chosen ones" : "No usable IPv4 interface");
+    NetworkError(context,
+                 chosen ? "No usable IPv4 interface among the chosen ones" : "No usable IPv4 interface");
     return false;
 }
 
@@ -71,7 +72,9 @@ bool ChooseInterfaces(QuexContext* context, const uint32_t* addresses, size_t co
         if (!platform::ListLocalInterfaces(&local)) return false;
         for (size_t i = 0; i < count; ++i) {
             const uint32_t address = addresses[i];
-            const auto isIt = [address](const platform::LocalInterface& entry) { return entry.address == address; };
+            const auto isIt = [address](const platform::LocalInterface& entry) {
+                return entry.address == address;
+            };
             if (std::none_of(local.begin(), local.end(), isIt)) return false;
             if (std::find(chosen.begin(), chosen.end(), address) == chosen.end()) chosen.push_back(address);
         }

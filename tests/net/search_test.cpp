@@ -662,7 +662,8 @@ TEST_F(SearchTest, ChosenInterfacesAloneAreUsedAndStayFixedWhileASearchRuns) {
 }
 
 TEST_F(SearchTest, TwoHandlesSearchAtOnceFromTwoThreads) {
-    StartDevices({Device("02:c0:de:00:00:01", 0), Device("02:c0:de:00:00:02", 200, "", "\"magics\": [\"HAPF\"]")});
+    StartDevices(
+        {Device("02:c0:de:00:00:01", 0), Device("02:c0:de:00:00:02", 200, "", "\"magics\": [\"HAPF\"]")});
     QuexHandle hapf = QUEXOpen(0x48415046, &kVendor);
     ASSERT_NE(hapf, nullptr);
     std::atomic<int32_t> hapfFound{-5};
