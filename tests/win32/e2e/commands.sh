@@ -435,7 +435,10 @@ print(t[:h].hex()); print("\n".join(sorted(e.hex() for e in t[h:].replace(b"\n\n
     [ "$(cat "$w/installed.txt")" = "$want_files" ] ||
       { fail "installer: installed files (< got, > want)"; diff "$w/installed.txt" <(printf '%s\n' "$want_files"); }
     grep -qiF 'C:\Program Files\kelvoprog\bin' "$w/path.txt" || { fail "installer: bin is not on the PATH:"; cat "$w/path.txt"; }
-    for value in 'DisplayName    REG_SZ    kelvoprog 1.3.13' 'UninstallString    REG_SZ    "C:\Program Files\kelvoprog\uninstall.exe"' \
+    # The installer's version is the project's, from quex.h.
+    version=$(sed -n 's/^#define QUEX_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$/\2/p' \
+      "$KELVO_SOURCE_DIR/quex/include/quex/quex.h" | paste -sd.)
+    for value in "DisplayName    REG_SZ    kelvoprog $version" 'UninstallString    REG_SZ    "C:\Program Files\kelvoprog\uninstall.exe"' \
       'QuietUninstallString    REG_SZ    "C:\Program Files\kelvoprog\uninstall.exe" /S'; do
       grep -qF "$value" "$w/key.txt" || { fail "installer: no \"$value\" in the registration:"; cat "$w/key.txt"; }
     done
