@@ -2,13 +2,17 @@
 // every rejection message.
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "app/console.h"
+#include "app/interface_choice.h"
 #include "app/text_gate.h"
 #include "platform/ipv4_text.h"
+#include "platform/net.h"
 
 namespace kelvo {
 
@@ -22,8 +26,8 @@ const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
 const char kParallelRejection[] = "The /parallel value is not a number from 1 to 64.";
 
 const char* const kOptionWords[] = {
-    "/?",  "/help",   "/discover", "/set",      "/upload",   "/mac",    "/username", "/password",
-    "/ip", "/subnet", "/gateway",  "/vendorid", "/firmware", "/format", "/plan",     "/parallel",
+    "/?",      "/help",    "/discover", "/set",      "/upload", "/mac",  "/username", "/password",  "/ip",
+    "/subnet", "/gateway", "/vendorid", "/firmware", "/format", "/plan", "/parallel", "/interface",
 };
 
 constexpr QuexGuid kVendorGuid = {
@@ -379,6 +383,49 @@ bool ParseFormat(const ArgumentList& list, CommandLine& cmd) {
     return true;
 }
 
+// The interface text: /interface, else KELVOPROG_INTERFACE (checked as the
+// command line's values are), else "". False after a rejection.
+bool InterfaceText(const ArgumentList& list, std::string* value, std::string* source) {
+    *value = GetValue(list, "/interface");
+    *source = "/interface";
+    if (!value->empty()) return true;
+    const char* fromEnvironment = std::getenv("KELVOPROG_INTERFACE");
+    if (fromEnvironment == nullptr) return true;
+    *source = "KELVOPROG_INTERFACE";
+    std::string refusal;
+    if (AdmitText(*source + " value", fromEnvironment, refusal) != TextVerdict::Admitted) {
+        ErrFormat("ERROR: %s\n", refusal.c_str());
+        return false;
+    }
+    *value = fromEnvironment;
+    return true;
+}
+
+// /interface (or KELVOPROG_INTERFACE): the local interfaces to work through.
+bool ParseInterfaces(const ArgumentList& list, CommandLine& cmd) {
+    std::string value, source;
+    if (!InterfaceText(list, &value, &source)) return false;
+    cmd.interfaceCount = 0;
+    if (value.empty()) return true;  // every interface
+    std::vector<platform::LocalInterface> local;
+    std::vector<uint32_t> chosen;
+    const InterfaceChoice choice = platform::ListLocalInterfaces(&local)
+                                       ? ChooseInterfaces(value, local, &chosen)
+                                       : InterfaceChoice::NotLocal;
+    if (choice == InterfaceChoice::TooMany) {
+        ErrFormat("ERROR: The %s value names more than %u addresses.\n", source.c_str(),
+                  kMaxChosenInterfaces);
+        return false;
+    }
+    if (choice != InterfaceChoice::Chosen) {
+        ErrFormat("ERROR: The %s value is not a local IPv4 address or interface name.\n", source.c_str());
+        return false;
+    }
+    std::copy(chosen.begin(), chosen.end(), cmd.interfaces);
+    cmd.interfaceCount = static_cast<uint32_t>(chosen.size());
+    return true;
+}
+
 }  // namespace
 
 bool IsZeroMac(const uint8_t mac[6]) {
@@ -413,7 +460,7 @@ bool ParseCommandLine(CommandLine& cmd) {
                   "The /firmware path is longer than 4095 characters."))
         return false;
     if (!ParseAddresses(list, cmd) || !ParseCredentials(list, cmd) || !ParseMagic(list, cmd) ||
-        !ParseFormat(list, cmd))
+        !ParseFormat(list, cmd) || !ParseInterfaces(list, cmd))
         return false;
 
     cmd.vendorGuid = kVendorGuid;

@@ -30,6 +30,7 @@ constexpr uint32_t kMaxFirmwarePath = 4095;  // PATH_MAX on Linux, less its NUL
 constexpr uint32_t kMaxPlanPath = 4095;
 constexpr uint32_t kDefaultParallel = 8;
 constexpr uint32_t kMaxParallel = 64;
+constexpr uint32_t kMaxChosenInterfaces = 256;
 
 struct CommandLine {
     int32_t command;
@@ -47,6 +48,9 @@ struct CommandLine {
     OutputFormat format;                      // /format; table by default
     char planPath[kMaxPlanPath + 1];          // empty: one device, named by /mac or /ip
     uint32_t parallel;                        // devices of a plan worked on at once
+    // /interface: the local addresses (network order) to work through; none: every interface.
+    uint32_t interfaces[kMaxChosenInterfaces];
+    uint32_t interfaceCount;
 };
 
 // The process arguments, recorded once by main (entry 0 is the program name).

@@ -3,8 +3,6 @@
 // order on one console or one pipe.
 #include "app/console.h"
 
-#include <quex/quex.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -113,7 +111,8 @@ std::string ConsoleSafe(const std::string& outsideText) {
 void PrintBanner() {
     OutLine("");
     OutLine("Kelvo Programmer");
-    OutFormat("Version %d.%d.%d.0\n", QUEX_VERSION_MAJOR, QUEX_VERSION_MINOR, QUEX_VERSION_PATCH);
+    // The program's own version text: it stays as it is when the library's version moves.
+    OutLine("Version 1.3.13.0");
     OutLine("Copyright (C) Kelvo. All rights reserved.");
 }
 
@@ -176,6 +175,13 @@ void PrintUsage() {
         "                    Example: /plan=line3.csv",
         "    /parallel   Devices of a plan worked on at once, 1 to 64 (default: 8).",
         "                    Example: /parallel=16",
+        "",
+        "Network:",
+        "    /interface  Local IPv4 interfaces to work through, by name or address,",
+        "                comma-separated (default: every interface). The variable",
+        "                KELVOPROG_INTERFACE is used when /interface is not given.",
+        "                    Example: /interface=eth1",
+        "                             /interface=10.77.0.1,10.78.0.1",
     };
     PrintBanner();
     OutLine("");

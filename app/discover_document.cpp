@@ -3,11 +3,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
 #include "app/command_line.h"
 #include "app/csv_row.h"
+#include "app/interface_choice.h"
 #include "platform/ipv4_text.h"
 
 namespace kelvo {
@@ -23,9 +25,10 @@ struct DeviceFields {
     std::vector<std::pair<std::string, Json>> present;
 };
 
-const char* const kColumns[] = {"ip",       "mac",        "model",       "subnet",   "gateway",
-                                "dhcp",     "magic",      "interface",   "version",  "vendor_guid",
-                                "aux_text", "aux_number", "aux_address", "aux_byte", "aux_data"};
+const char* const kColumns[] = {"ip",          "mac",      "model",      "subnet",         "gateway",
+                                "dhcp",        "magic",    "interface",  "interface_name", "version",
+                                "vendor_guid", "aux_text", "aux_number", "aux_address",    "aux_byte",
+                                "aux_data"};
 
 std::string Text(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
@@ -62,7 +65,7 @@ std::string HexText(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-DeviceFields FieldsOf(const QuexDeviceInfo& d) {
+DeviceFields FieldsOf(const QuexDeviceInfo& d, const std::vector<platform::LocalInterface>& interfaces) {
     DeviceFields f;
     f.always = {
         {"ip", platform::FormatIPv4(d.ipAddress)},
@@ -73,6 +76,7 @@ DeviceFields FieldsOf(const QuexDeviceInfo& d) {
         {"dhcp", d.dhcpEnabled == 1},
         {"magic", MagicText(d.magic)},
         {"interface", platform::FormatIPv4(d.interfaceAddress)},
+        {"interface_name", InterfaceName(interfaces, d.interfaceAddress)},
         {"version", d.version},
     };
     const uint32_t has = d.presentFields;
@@ -93,7 +97,9 @@ DeviceFields FieldsOf(const QuexDeviceInfo& d) {
 std::string Cell(const std::string& column, const Json& value) {
     if (!value.is_string()) return value.dump();
     const std::string text = value.get<std::string>();
-    return column == "model" || column == "aux_text" || column == "magic" ? CsvTextCell(text) : text;
+    return column == "model" || column == "aux_text" || column == "magic" || column == "interface_name"
+               ? CsvTextCell(text)
+               : text;
 }
 
 // The document's first lines, up to the devices' list.
@@ -105,8 +111,8 @@ std::string Opening(OutputFormat format) {
 
 // One device as an element of the pretty-printed list: its object as the
 // JSON writer prints it, every line indented to the list's depth.
-std::string JsonElement(const QuexDeviceInfo& device) {
-    const DeviceFields fields = FieldsOf(device);
+std::string JsonElement(const QuexDeviceInfo& device, const std::vector<platform::LocalInterface>& interfaces) {
+    const DeviceFields fields = FieldsOf(device, interfaces);
     Json object;
     for (const auto& field : fields.always) object[field.first] = field.second;
     for (const auto& field : fields.present) object[field.first] = field.second;
@@ -120,8 +126,8 @@ std::string JsonElement(const QuexDeviceInfo& device) {
     return element;
 }
 
-std::string CsvLine(const QuexDeviceInfo& device) {
-    const DeviceFields fields = FieldsOf(device);
+std::string CsvLine(const QuexDeviceInfo& device, const std::vector<platform::LocalInterface>& interfaces) {
+    const DeviceFields fields = FieldsOf(device, interfaces);
     std::vector<std::string> row;
     for (const char* column : kColumns) {
         std::string cell;
@@ -135,13 +141,15 @@ std::string CsvLine(const QuexDeviceInfo& device) {
 
 }  // namespace
 
-DiscoverDocument StartDiscoverDocument(OutputFormat format) { return DiscoverDocument{format, 0}; }
+DiscoverDocument StartDiscoverDocument(OutputFormat format, std::vector<platform::LocalInterface> interfaces) {
+    return DiscoverDocument{format, 0, std::move(interfaces)};
+}
 
 std::string DiscoverDocumentDevice(DiscoverDocument& document, const QuexDeviceInfo& device) {
     const bool first = document.devices++ == 0;
     if (document.format == OutputFormat::Csv)
-        return (first ? Opening(document.format) : "") + CsvLine(device);
-    return (first ? Opening(document.format) + "\n" : ",\n") + JsonElement(device);
+        return (first ? Opening(document.format) : "") + CsvLine(device, document.interfaces);
+    return (first ? Opening(document.format) + "\n" : ",\n") + JsonElement(device, document.interfaces);
 }
 
 std::string DiscoverDocumentEnd(const DiscoverDocument& document) {

@@ -11,19 +11,23 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include <quex/quex.h>
 
 #include "app/command_line.h"
+#include "platform/net.h"
 
 namespace kelvo {
 
 struct DiscoverDocument {
     OutputFormat format;  // Json or Csv
     size_t devices;       // pieces of devices made so far
+    // The host's, for the name of the interface that received each answer.
+    std::vector<platform::LocalInterface> interfaces;
 };
 
-DiscoverDocument StartDiscoverDocument(OutputFormat format);
+DiscoverDocument StartDiscoverDocument(OutputFormat format, std::vector<platform::LocalInterface> interfaces);
 // The next piece: one more device (the document's opening comes with the first).
 std::string DiscoverDocumentDevice(DiscoverDocument& document, const QuexDeviceInfo& device);
 // The last piece: the document's end (and its opening, when no device came).

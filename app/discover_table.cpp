@@ -1,15 +1,20 @@
-// /discover: one search per magic, one table of every device that answered.
+// /discover: one search per magic, all at once, one table of every device that answered.
 #include "app/discover_table.h"
 
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "app/background_search.h"
 #include "app/console.h"
 #include "app/discover_document.h"
 #include "app/exit_status.h"
+#include "app/interface_choice.h"
 #include "app/search_settings.h"
 #include "platform/ipv4_text.h"
+#include "platform/net.h"
 
 namespace kelvo {
 
@@ -38,21 +43,31 @@ int DiscoverDevices(const CommandLine& cmd) {
     // The table goes out as the searches end; the other formats' document
     // likewise, device by device as each is taken.
     const bool table = cmd.format == OutputFormat::Table;
-    DiscoverDocument document = StartDiscoverDocument(cmd.format);
+    // Names of the interfaces that will receive the answers, as they stand at the start.
+    std::vector<platform::LocalInterface> interfaces;
+    if (!table) platform::ListLocalInterfaces(&interfaces);
+    DiscoverDocument document = StartDiscoverDocument(cmd.format, std::move(interfaces));
     int32_t total = 0;
     bool headerPrinted = false;
     uint32_t failedSearches = 0;
     std::set<std::string> reasons;  // of the failed searches, each printed once
     bool capped = false;
+    // The magics' searches run side by side, one handle each; their results
+    // are printed in magic order, as when they ran one after the other.
+    QuexHandle handles[2] = {};
+    for (uint32_t i = 0; i < UsedMagics(cmd); ++i) handles[i] = OpenLibraryHandle(cmd, cmd.magics[i]);
+    BackgroundSearch second;
+    if (UsedMagics(cmd) > 1) second.Start(handles[1]);
     for (uint32_t i = 0; i < UsedMagics(cmd); ++i) {
         QuexDeviceInfo device;
         std::memset(&device, 0, sizeof device);
-        QuexHandle handle = QUEXOpen(cmd.magics[i], &cmd.vendorGuid);
+        QuexHandle handle = handles[i];
         if (i == 0) {
             OutLine(kSearchingText);
             OutLine("");
         }
-        const int32_t found = QUEXStartSyncSearchEx(handle, kSearchQuietMs, kSearchMaxMs);
+        const int32_t found =
+            i == 0 ? QUEXStartSyncSearchEx(handle, kSearchQuietMs, kSearchMaxMs) : second.Result();
         if (found == QUEX_FAILED) {
             // Each reason once, however many searches it stopped.
             const std::string reason = ConsoleSafe(SearchFailure(handle));

@@ -1,4 +1,4 @@
-// The seventeen exported entry points. Each one checks its handle, then its
+// The exported entry points. Each one checks its handle, then its
 // arguments, then (where it starts work) resets the last error, then hands
 // over to the search or request layer. Each body runs inside Guarded, so no
 // exception leaves this file.
@@ -14,6 +14,7 @@
 #include "quex/requests.h"
 #include "quex/result_index.h"
 #include "quex/search.h"
+#include "quex/sockets.h"
 
 namespace {
 
@@ -230,6 +231,16 @@ QUEX_API int32_t QUEXSetDHCP(QuexHandle handle, const uint8_t* mac, int32_t dhcp
     return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
         QuexContext* context = RequestContext(handle, mac, password);
         return context == nullptr ? QUEX_FAILED : quex::SetDeviceDhcp(context, mac, dhcp, password);
+    });
+}
+
+QUEX_API int32_t QUEXSetInterfaces(QuexHandle handle, const uint32_t* addresses, int32_t count) {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
+        QuexContext* context = LookupContext(handle);
+        if (context == nullptr || count < 0 || (count > 0 && addresses == nullptr)) return QUEX_FAILED;
+        // The search's sockets were opened for the interfaces of its start.
+        if (OnOwnWorker(context) || context->searchRunning) return QUEX_FAILED;
+        return quex::ChooseInterfaces(context, addresses, static_cast<size_t>(count)) ? QUEX_OK : QUEX_FAILED;
     });
 }
 

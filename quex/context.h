@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "platform/sync.h"
 #include "quex/guarded_list.h"
@@ -46,6 +47,9 @@ struct QuexContext {
     quex::GuardedList* results;         // heap QuexDeviceRecords, oldest first
     quex::ResultIndex* resultIndex;     // MACs of results; changed with it, under its lock
     quex::ChallengeMemory* challenges;  // MACs whose answers to this handle offered a challenge
+    // The local addresses (network order) that every operation is limited to
+    // (QUEXSetInterfaces); empty: every interface. Changed only while no search runs.
+    std::vector<uint32_t> chosenInterfaces;
 };
 
 namespace quex {

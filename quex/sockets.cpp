@@ -2,6 +2,7 @@
 // go out of them and come in.
 #include "quex/sockets.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
@@ -46,9 +47,40 @@ bool EnumerateLocalInterfaces(LocalInterfaces* interfaces, QuexContext* context)
         NetworkError(context, "Cannot list the local IPv4 addresses: " + platform::SocketErrorText());
         return false;
     }
+    const bool chosen = context != nullptr && !context->chosenInterfaces.empty();
+    if (chosen) {
+        // The host's order stays; an interface gone since it was chosen is left out.
+        const std::vector<uint32_t>& keep = context->chosenInterfaces;
+        interfaces->erase(std::remove_if(interfaces->begin(), interfaces->end(),
+                                         [&keep](const platform::LocalInterface& entry) {
+                                             return std::find(keep.begin(), keep.end(), entry.address) ==
+                                                    keep.end();
+                                         }),
+                          interfaces->end());
+    }
     if (!interfaces->empty()) return true;
-    NetworkError(context, "No usable IPv4 interface");
+    NetworkError(context,
+                 chosen ? "No usable IPv4 interface among the chosen ones" : "No usable IPv4 interface");
     return false;
+}
+
+bool ChooseInterfaces(QuexContext* context, const uint32_t* addresses, size_t count) {
+    if (context == nullptr || (count > 0 && addresses == nullptr)) return false;
+    std::vector<uint32_t> chosen;
+    if (count > 0) {
+        LocalInterfaces local;
+        if (!platform::ListLocalInterfaces(&local)) return false;
+        for (size_t i = 0; i < count; ++i) {
+            const uint32_t address = addresses[i];
+            const auto isIt = [address](const platform::LocalInterface& entry) {
+                return entry.address == address;
+            };
+            if (std::none_of(local.begin(), local.end(), isIt)) return false;
+            if (std::find(chosen.begin(), chosen.end(), address) == chosen.end()) chosen.push_back(address);
+        }
+    }
+    context->chosenInterfaces.swap(chosen);
+    return true;
 }
 
 SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress) {

@@ -17,9 +17,14 @@ using platform::SocketHandle;
 using LocalInterfaces = std::vector<platform::LocalInterface>;
 
 // Fills interfaces with the host's IPv4 interfaces (which ones, and in which
-// order: platform::ListLocalInterfaces). False when it lists none; the reason
-// then becomes the context's last error (QUEX_ERROR_NETWORK), if one is given.
+// order: platform::ListLocalInterfaces), only the context's chosen ones when
+// it has chosen some. False when it lists none; the reason then becomes the
+// context's last error (QUEX_ERROR_NETWORK), if one is given.
 bool EnumerateLocalInterfaces(LocalInterfaces* interfaces, QuexContext* context);
+// Limits the context's operations to the interfaces with these addresses
+// (count 0: every interface again). False, and nothing changed, when an
+// address is no local IPv4 interface now (or the list cannot be read).
+bool ChooseInterfaces(QuexContext* context, const uint32_t* addresses, size_t count);
 // The socket, or kInvalidSocket with the system's reason as the context's last
 // error (QUEX_ERROR_NETWORK).
 SocketHandle OpenInterfaceSocket(QuexContext* context, uint32_t localAddress);

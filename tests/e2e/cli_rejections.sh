@@ -124,6 +124,13 @@ Many devices (with /set or /upload):
                     Example: /plan=line3.csv
     /parallel   Devices of a plan worked on at once, 1 to 64 (default: 8).
                     Example: /parallel=16
+
+Network:
+    /interface  Local IPv4 interfaces to work through, by name or address,
+                comma-separated (default: every interface). The variable
+                KELVOPROG_INTERFACE is used when /interface is not given.
+                    Example: /interface=eth1
+                             /interface=10.77.0.1,10.78.0.1
 '
 help_out="$banner"$'\n'"$usage$more_usage"
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Automatic location when no device answers either magic: both progress texts
-# on the locate line, two full 10 s searches, "Device not found.", status 2
+# on the locate line, the two 10 s searches side by side, "Device not found.", status 2
 # and a log entry of twelve zeros. When no search can run (no address): E1
 # and the reason, status 4, at once.
 source "$(dirname "$0")/lib/common.bash" || exit 1
@@ -18,7 +18,7 @@ expect auto_none 2
 expect_count auto_none event=recv,type=1,magic=TELQ 1 "one TELQ search"
 expect_count auto_none event=recv,type=1,magic=HAPF 1 "one HAPF search"
 expect_count auto_none event=recv,type=3 0 "no settings sent"
-expect_time auto_none 20 30
+expect_time auto_none 9.5 30
 log_echo "${args[@]}"
 expect_log auto_none "${LOG_ECHO}${LOG_MARKER}000000000000$LOG_ERROR"
 

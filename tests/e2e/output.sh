@@ -52,7 +52,7 @@ for w in want:
     expect = {"ip": w["ip"], "mac": mac, "model": w.get("model", "Kelvo Device"),
               "subnet": w.get("subnet", "255.255.255.0"), "gateway": w.get("gateway", "0.0.0.0"),
               "dhcp": w.get("dhcp", False), "magic": w.get("magics", ["TELQ"])[0],
-              "interface": "10.77.0.1", "version": w.get("version", 512)}
+              "interface": "10.77.0.1", "interface_name": "h0", "version": w.get("version", 512)}
     for key, value in expect.items():
         assert g[key] == value, (mac, key, g[key], value)
 PY

@@ -609,4 +609,74 @@ TEST_F(SearchTest, ClosedMessagePeerSkipsTheMessagesAndTheSearchGoesOn) {
     EXPECT_EQ(TakeAll(handle_).size(), 3u);
 }
 
+// ---- chosen interfaces (QUEXSetInterfaces)
+
+void IgnoreNotification(QuexHandle, uintptr_t) {}
+
+std::vector<uint32_t> ListedFor(QuexHandle handle) {
+    quex::LocalInterfaces listed;
+    std::vector<uint32_t> addresses;
+    if (quex::EnumerateLocalInterfaces(&listed, quex::LookupContext(handle)))
+        for (const platform::LocalInterface& entry : listed) addresses.push_back(entry.address);
+    return addresses;
+}
+
+TEST_F(SearchTest, ChosenInterfacesAloneAreUsedAndStayFixedWhileASearchRuns) {
+    StartDevices({Device("02:c0:de:00:00:01", 0, "10.77.0.2"), Device("02:c0:de:00:00:02", 0, "10.78.0.2")});
+    const uint32_t chosen[] = {kH1, kH1};  // a repeated address counts once
+    ASSERT_EQ(QUEXSetInterfaces(handle_, chosen, 2), 0);
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 400, 3000), 1);
+    const std::vector<QuexDeviceInfo> found = TakeAll(handle_);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(MacOf(found[0]), "02:c0:de:00:00:02");
+    QuexDeviceInfo info;
+    const uint8_t nearMac[6] = {0x02, 0xc0, 0xde, 0x00, 0x00, 0x01};
+    EXPECT_EQ(QUEXGetDeviceInfo(handle_, nearMac, &info), QUEX_TIMED_OUT);
+    // Nothing went out of the other network: not the search, not the query.
+    for (const kelvotest::JournalDatagram& request : sim_->Received())
+        EXPECT_EQ(request.local, "10.78.0.2") << "from " << request.peer;
+    EXPECT_EQ(sim_->Received(1).size(), 2u);
+
+    // Refused, and the choice unchanged: not a local address, bad arguments.
+    const uint32_t foreign = htonl(0x0A630001);  // 10.99.0.1
+    const uint32_t mixed[] = {kH0, foreign};
+    EXPECT_EQ(QUEXSetInterfaces(handle_, mixed, 2), -1);
+    EXPECT_EQ(QUEXSetInterfaces(handle_, nullptr, 1), -1);
+    EXPECT_EQ(QUEXSetInterfaces(handle_, chosen, -1), -1);
+    EXPECT_EQ(QUEXSetInterfaces(nullptr, nullptr, 0), -1);
+    EXPECT_EQ(ListedFor(handle_), std::vector<uint32_t>{kH1});
+
+    // Not while a search runs; 0 is every interface again.
+    ASSERT_EQ(QUEXStartAsyncSearchCallback(handle_, IgnoreNotification, 0), 0);
+    EXPECT_EQ(QUEXSetInterfaces(handle_, nullptr, 0), -1);
+    QUEXStopSearch(handle_);
+    EXPECT_EQ(QUEXSetInterfaces(handle_, nullptr, 0), 0);
+    EXPECT_EQ(ListedFor(handle_), (std::vector<uint32_t>{kH0, kH1}));
+
+    // A chosen interface that has gone since: nothing is sent through the others.
+    ASSERT_EQ(QUEXSetInterfaces(handle_, &kH1, 1), 0);
+    ASSERT_EQ(0, std::system("ip link set h1 down"));
+    EXPECT_EQ(QUEXGetDeviceInfo(handle_, nearMac, &info), -1);
+    EXPECT_EQ(QUEXGetLastError(handle_), QUEX_ERROR_NETWORK);
+    EXPECT_EQ(LastErrorText(handle_), "No usable IPv4 interface among the chosen ones");
+}
+
+TEST_F(SearchTest, TwoHandlesSearchAtOnceFromTwoThreads) {
+    StartDevices(
+        {Device("02:c0:de:00:00:01", 0), Device("02:c0:de:00:00:02", 200, "", "\"magics\": [\"HAPF\"]")});
+    QuexHandle hapf = QUEXOpen(0x48415046, &kVendor);
+    ASSERT_NE(hapf, nullptr);
+    std::atomic<int32_t> hapfFound{-5};
+    std::thread beside([&] { hapfFound = QUEXStartSyncSearchEx(hapf, 400, 3000); });
+    EXPECT_EQ(QUEXStartSyncSearchEx(handle_, 400, 3000), 1);
+    beside.join();
+    EXPECT_EQ(hapfFound.load(), 1);
+    ASSERT_EQ(TakeAll(handle_).size(), 1u);
+    const std::vector<QuexDeviceInfo> second = TakeAll(hapf);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(MacOf(second[0]), "02:c0:de:00:00:02");
+    EXPECT_EQ(second[0].magic, 0x48415046u);
+    QUEXClose(hapf);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/interface_choice.h"
 
 namespace {
 
@@ -287,6 +288,61 @@ TEST(ParseCommandLine, HelpAndOrderOfChecks) {
     // The MAC check comes before M5.
     Parsed p = Parse({"/upload", "/mac=zz", "/ip=1.2.3.4"});
     EXPECT_EQ(0u, p.err.find("ERROR: The /mac value"));
+}
+
+TEST(ChooseInterfaces, NamesAndAddressesInTheHostsOrder) {
+    const std::vector<platform::LocalInterface> host = {{Address(10, 77, 0, 1), "eth0"},
+                                                        {Address(10, 78, 0, 1), "Ethernet, 2"},
+                                                        {Address(10, 79, 0, 1), "eth0"},
+                                                        {Address(10, 80, 0, 1), "wlan0"}};
+    using kelvo::InterfaceChoice;
+    struct Case {
+        const char* value;
+        InterfaceChoice choice;
+        std::vector<uint32_t> chosen;
+    };
+    const Case cases[] = {
+        {"eth0", InterfaceChoice::Chosen, {Address(10, 77, 0, 1), Address(10, 79, 0, 1)}},
+        {"10.80.0.1, eth0,10.77.0.1",
+         InterfaceChoice::Chosen,
+         {Address(10, 77, 0, 1), Address(10, 79, 0, 1), Address(10, 80, 0, 1)}},
+        {"Ethernet, 2", InterfaceChoice::Chosen, {Address(10, 78, 0, 1)}},  // a name that holds a comma
+        {"eth1", InterfaceChoice::NotLocal, {}},
+        {"10.77.0.2", InterfaceChoice::NotLocal, {}},
+        {"eth0,", InterfaceChoice::NotLocal, {}},
+        {"wlan0,,eth0", InterfaceChoice::NotLocal, {}},
+        {"ETH0", InterfaceChoice::NotLocal, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint32_t> chosen;
+        EXPECT_EQ(c.choice, kelvo::ChooseInterfaces(c.value, host, &chosen)) << c.value;
+        EXPECT_EQ(c.chosen, chosen) << c.value;
+    }
+    std::vector<platform::LocalInterface> crowded;
+    for (uint32_t i = 0; i <= kelvo::kMaxChosenInterfaces; ++i)
+        crowded.push_back(
+            {Address(10, 77, static_cast<uint8_t>(i / 200), static_cast<uint8_t>(1 + i % 200)), "h0"});
+    std::vector<uint32_t> chosen;
+    EXPECT_EQ(InterfaceChoice::TooMany, kelvo::ChooseInterfaces("h0", crowded, &chosen));
+}
+
+TEST(ParseCommandLine, InterfaceThatIsNotLocalOrComesWithAControlCharacter) {
+    EXPECT_EQ("ERROR: The /interface value is not a local IPv4 address or interface name.\n",
+              Parse({"/discover", "/interface=kelvo-none0"}).err);
+    ::setenv("KELVOPROG_INTERFACE", "203.0.113.7", 1);
+    EXPECT_EQ("ERROR: The KELVOPROG_INTERFACE value is not a local IPv4 address or interface name.\n",
+              Parse({"/discover"}).err);
+    ::setenv("KELVOPROG_INTERFACE", "eth0\x1b[2J", 1);
+    EXPECT_EQ("ERROR: The KELVOPROG_INTERFACE value contains a control character.\n",
+              Parse({"/discover"}).err);
+    // The command line wins; an empty variable counts as absent.
+    EXPECT_EQ("ERROR: The /interface value is not a local IPv4 address or interface name.\n",
+              Parse({"/discover", "/interface=kelvo-none0"}).err);
+    ::setenv("KELVOPROG_INTERFACE", "", 1);
+    Parsed every = Parse({"/discover"});
+    ASSERT_TRUE(every.ok) << every.err;
+    EXPECT_EQ(0u, every.cmd.interfaceCount);
+    ::unsetenv("KELVOPROG_INTERFACE");
 }
 
 }  // namespace

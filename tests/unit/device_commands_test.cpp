@@ -1,6 +1,6 @@
 // Listing, location and network settings against a scripted stand-in for the
 // QUEX library: the front end's flow and its exact console output. The
-// seventeen entry points are defined here. The test links the library's
+// library's entry points are defined here. The test links the library's
 // archive as every test does; the linker takes these definitions instead, so
 // none of the library's own code comes in (only the platform calls the front
 // end makes), and nothing touches a network.
@@ -8,6 +8,8 @@
 
 #include <cstring>
 #include <deque>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,9 +32,16 @@ struct Answer {
 struct FakeLibrary {
     std::vector<uint32_t> openedMagics;
     std::vector<uintptr_t> closed;
-    std::deque<int32_t> searchResults;  // per QUEXStartSyncSearchEx call
-    std::deque<Answer> searchRecords;   // per QUEXGetSearchResults call
-    std::deque<Answer> deviceInfo;      // per QUEXGetDeviceInfo call
+    std::mutex lock;                                           // the searches of two magics run at once
+    std::deque<int32_t> searchResults;                         // per QUEXStartSyncSearchEx call
+    std::map<uintptr_t, std::deque<int32_t>> searchResultsOf;  // per handle, before searchResults
+    int32_t asyncStartResult = -1;                             // of every asynchronous start
+    int32_t resultCount = 0;                                   // QUEXGetSearchResultCount
+    std::vector<uintptr_t> stopped;
+    std::map<uintptr_t, std::vector<uint32_t>> interfacesOf;  // QUEXSetInterfaces
+    int32_t setInterfacesResult = 0;
+    std::deque<Answer> searchRecords;  // per QUEXGetSearchResults call
+    std::deque<Answer> deviceInfo;     // per QUEXGetDeviceInfo call
     int32_t setNetworkResult = 0;
     int32_t setDhcpResult = 0;
     std::string lastErrorMessage;
@@ -86,19 +95,28 @@ int32_t QUEXGetLastErrorMessage(QuexHandle, char* buffer, uint32_t size) {
     return 0;
 }
 int32_t QUEXStartSyncSearch(QuexHandle) { return -1; }
-int32_t QUEXStartSyncSearchEx(QuexHandle, uint32_t quietMs, uint32_t maxMs) {
+int32_t QUEXStartSyncSearchEx(QuexHandle handle, uint32_t quietMs, uint32_t maxMs) {
     EXPECT_EQ(3000u, quietMs);
     EXPECT_EQ(10000u, maxMs);
+    const std::lock_guard<std::mutex> guard(g_fake->lock);
     ++g_fake->searches;
+    auto own = g_fake->searchResultsOf.find(reinterpret_cast<uintptr_t>(handle));
+    if (own != g_fake->searchResultsOf.end() && !own->second.empty()) {
+        const int32_t n = own->second.front();
+        own->second.pop_front();
+        return n;
+    }
     if (g_fake->searchResults.empty()) return 0;
     int32_t n = g_fake->searchResults.front();
     g_fake->searchResults.pop_front();
     return n;
 }
-int32_t QUEXStartAsyncSearchCallback(QuexHandle, QuexNotifyCallback, uintptr_t) { return -1; }
+int32_t QUEXStartAsyncSearchCallback(QuexHandle, QuexNotifyCallback, uintptr_t) {
+    return g_fake->asyncStartResult;
+}
 int32_t QUEXStartAsyncSearchMessage(QuexHandle, QuexWindow, uint32_t, uintptr_t) { return -1; }
 int32_t QUEXStartAsyncSearchEvent(QuexHandle, QuexEvent) { return -1; }
-int32_t QUEXGetSearchResultCount(QuexHandle) { return 0; }
+int32_t QUEXGetSearchResultCount(QuexHandle) { return g_fake->resultCount; }
 int32_t QUEXGetSearchResults(QuexHandle, QuexDeviceInfo* results, uint32_t capacity) {
     EXPECT_EQ(1u, capacity);
     if (g_fake->searchRecords.empty()) return 0;
@@ -107,7 +125,7 @@ int32_t QUEXGetSearchResults(QuexHandle, QuexDeviceInfo* results, uint32_t capac
     if (a.result == 1) *results = a.record;
     return a.result;
 }
-void QUEXStopSearch(QuexHandle) {}
+void QUEXStopSearch(QuexHandle handle) { g_fake->stopped.push_back(reinterpret_cast<uintptr_t>(handle)); }
 int32_t QUEXGetDeviceInfo(QuexHandle, const uint8_t*, QuexDeviceInfo* info) {
     if (g_fake->deviceInfo.empty()) return -2;
     Answer a = g_fake->deviceInfo.front();
@@ -127,6 +145,11 @@ int32_t QUEXSetNetwork(QuexHandle, const uint8_t*, uint32_t ip, uint32_t subnet,
 int32_t QUEXSetDHCP(QuexHandle, const uint8_t*, int32_t dhcp, const char*) {
     g_fake->dhcpRequests.push_back(dhcp);
     return g_fake->setDhcpResult;
+}
+
+int32_t QUEXSetInterfaces(QuexHandle handle, const uint32_t* addresses, int32_t count) {
+    g_fake->interfacesOf[reinterpret_cast<uintptr_t>(handle)].assign(addresses, addresses + count);
+    return g_fake->setInterfacesResult;
 }
 
 }  // extern "C"
@@ -187,10 +210,27 @@ TEST_F(DeviceCommands, DiscoverWithNoDevicePrintsOnlyTheCount) {
     EXPECT_EQ("", err_);
     EXPECT_EQ((std::vector<uint32_t>{0x54454C51, 0x48415046}), fake_.openedMagics);
     EXPECT_EQ((std::vector<uintptr_t>{1, 2}), fake_.closed);
+    EXPECT_TRUE(fake_.interfacesOf.empty());  // every interface
+}
+
+TEST_F(DeviceCommands, EveryHandleIsLimitedToTheChosenInterfacesOrNotUsed) {
+    cmd_.interfaces[0] = Address(10, 78, 0, 1);
+    cmd_.interfaceCount = 1;
+    StartCapture();
+    kelvo::DiscoverDevices(cmd_);
+    StopCapture();
+    const std::vector<uint32_t> chosen{Address(10, 78, 0, 1)};
+    EXPECT_EQ((std::map<uintptr_t, std::vector<uint32_t>>{{1, chosen}, {2, chosen}}), fake_.interfacesOf);
+    // A limit the library refuses: the handle is closed, never used for every interface.
+    fake_.setInterfacesResult = -1;
+    cmd_.mac[0] = 0x02;
+    EXPECT_EQ(4, Locate());
+    EXPECT_EQ((std::vector<uintptr_t>{1, 2, 3, 4}), fake_.closed);
+    EXPECT_EQ(nullptr, handle_);
 }
 
 TEST_F(DeviceCommands, DiscoverListsBothMagicsUnderOneHeader) {
-    fake_.searchResults = {1, 2};
+    fake_.searchResultsOf = {{1, {1}}, {2, {2}}};
     fake_.searchRecords = {{1, Device(0x74, Address(10, 77, 0, 2))},
                            {1, Device(0x01, Address(192, 168, 100, 200), "")},
                            {-1, {}}};
@@ -228,7 +268,7 @@ TEST_F(DeviceCommands, DiscoverFailedSearchPrintsHeaderAndTheReasonButAddsNothin
     EXPECT_EQ("ERROR: Search failed: No usable IPv4 interface\n", err_);
     // One search of two ran: the listing stands.
     cmd_.magicCount = 2;
-    fake_.searchResults = {-1, 0};
+    fake_.searchResultsOf = {{2, {-1}}, {3, {0}}};
     StartCapture();
     EXPECT_EQ(0, kelvo::DiscoverDevices(cmd_));
     StopCapture();
@@ -250,7 +290,7 @@ TEST_F(DeviceCommands, DiscoverDocumentsPieceByPiece) {
     std::strcpy(devices[0].auxText, "@x");
     devices[0].auxNumber = 7;
     for (size_t count : {0u, 1u, 3u}) {
-        kelvo::DiscoverDocument json = kelvo::StartDiscoverDocument(kelvo::OutputFormat::Json);
+        kelvo::DiscoverDocument json = kelvo::StartDiscoverDocument(kelvo::OutputFormat::Json, {});
         std::string text;
         for (size_t i = 0; i < count; ++i) text += kelvo::DiscoverDocumentDevice(json, devices[i]);
         text += kelvo::DiscoverDocumentEnd(json);
@@ -258,16 +298,16 @@ TEST_F(DeviceCommands, DiscoverDocumentsPieceByPiece) {
         EXPECT_EQ(whole.dump(2) + "\n", text) << count;
         EXPECT_EQ(count, whole["devices"].size());
     }
-    kelvo::DiscoverDocument csv = kelvo::StartDiscoverDocument(kelvo::OutputFormat::Csv);
+    kelvo::DiscoverDocument csv = kelvo::StartDiscoverDocument(kelvo::OutputFormat::Csv, {});
     std::string text = kelvo::DiscoverDocumentDevice(csv, devices[0]);
     text += kelvo::DiscoverDocumentDevice(csv, devices[1]);
     text += kelvo::DiscoverDocumentEnd(csv);
     EXPECT_EQ(
-        "ip,mac,model,subnet,gateway,dhcp,magic,interface,version,vendor_guid,aux_text,aux_number,"
-        "aux_address,aux_byte,aux_data\r\n"
+        "ip,mac,model,subnet,gateway,dhcp,magic,interface,interface_name,version,vendor_guid,aux_text,"
+        "aux_number,aux_address,aux_byte,aux_data\r\n"
         "10.77.0.2,02:C0:DE:25:40:74,\"'=1+2\x1b[2J \"\"q\"\"\n\xef\xbf\xbd\",0.0.0.0,0.0.0.0,false,0x00000000,"
-        "0.0.0.0,0,,'@x,7,,,\r\n"
-        "10.77.0.3,02:C0:DE:25:40:75,'-,0.0.0.0,0.0.0.0,false,0x00000000,0.0.0.0,0,,,,,,\r\n",
+        "0.0.0.0,,0,,'@x,7,,,\r\n"
+        "10.77.0.3,02:C0:DE:25:40:75,'-,0.0.0.0,0.0.0.0,false,0x00000000,0.0.0.0,,0,,,,,,\r\n",
         text);
 }
 
@@ -289,7 +329,24 @@ TEST_F(DeviceCommands, AutomaticLocationTakesTheFirstRecord) {
     EXPECT_EQ(std::string(kSearching) + "Locate device (auto): ", out_);
     EXPECT_EQ("", err_);
     EXPECT_EQ(0x74, device_.macAddress[5]);
-    EXPECT_EQ(1u, fake_.openedMagics.size());
+    // The second magic's search ran beside the first and is closed.
+    EXPECT_EQ((std::vector<uint32_t>{0x54454C51, 0x48415046}), fake_.openedMagics);
+    EXPECT_EQ((std::vector<uintptr_t>{2}), fake_.closed);
+    EXPECT_EQ(reinterpret_cast<QuexHandle>(1), handle_);
+}
+
+TEST_F(DeviceCommands, AutomaticLocationOnTheSecondMagicTakesItsEarlySearch) {
+    fake_.asyncStartResult = 0;
+    fake_.resultCount = 1;
+    fake_.searchResults = {0};
+    fake_.searchRecords = {{1, Device(0x75, Address(10, 77, 0, 3))}};
+    EXPECT_EQ(0, Locate());
+    EXPECT_EQ(std::string(kSearching) + "Locate device (auto): " + kSearching + "Locate device (auto): ",
+              out_);
+    EXPECT_EQ(1, fake_.searches);  // the first magic's; the second's was already running
+    EXPECT_EQ((std::vector<uintptr_t>{2}), fake_.stopped);
+    EXPECT_EQ(0x75, device_.macAddress[5]);
+    EXPECT_EQ(reinterpret_cast<QuexHandle>(2), handle_);
 }
 
 TEST_F(DeviceCommands, AllZeroMacRecordIsSearchedAgainAtMostThreeTimesPerMagic) {
@@ -321,7 +378,6 @@ TEST_F(DeviceCommands, AllZeroMacThenARealDeviceIsLocated) {
     fake_.searchRecords = {{1, nameless}, {1, Device(0x55, Address(10, 0, 0, 5))}};
     EXPECT_EQ(0, Locate());
     EXPECT_EQ(2, fake_.searches);
-    EXPECT_EQ(1u, fake_.openedMagics.size());
     EXPECT_EQ(0x55, device_.macAddress[5]);
 }
 
@@ -331,7 +387,7 @@ TEST_F(DeviceCommands, UnreadableResultStopsWithE1) {
     EXPECT_EQ(4, Locate());
     EXPECT_EQ(std::string(kSearching) + "Locate device (auto): FAILED\n", out_);
     EXPECT_EQ("ERROR: Failed to get device information. E1\n", err_);
-    EXPECT_EQ(1u, fake_.openedMagics.size());  // no further magic
+    EXPECT_EQ(1, fake_.searches);  // no further magic
 }
 
 TEST_F(DeviceCommands, LocationByMacSucceedsOnFirstMagicWithoutOpeningTheSecond) {

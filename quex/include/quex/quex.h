@@ -1,7 +1,7 @@
 /*
  * QUEX device protocol library: public C interface.
  *
- * Seventeen entry points over an opaque handle. Every function checks its
+ * Eighteen entry points over an opaque handle. Every function checks its
  * handle and arguments first and reports by its return value:
  *   QUEX_OK         0  success
  *   QUEX_FAILED    -1  bad handle, bad argument or internal failure
@@ -30,8 +30,8 @@
 
 /* The library's version; the shared library's SONAME carries the major. */
 #define QUEX_VERSION_MAJOR 1
-#define QUEX_VERSION_MINOR 3
-#define QUEX_VERSION_PATCH 13
+#define QUEX_VERSION_MINOR 4
+#define QUEX_VERSION_PATCH 0
 
 #if defined(_WIN32)
 #if defined(QUEX_BUILDING)
@@ -268,6 +268,21 @@ QUEX_API int32_t QUEXSetNetwork(QuexHandle handle, const uint8_t* mac, uint32_t 
                                 uint32_t subnetMask, uint32_t gateway, const char* password);
 /* dhcp: its low byte is sent; 1 turns DHCP on, 0 off. */
 QUEX_API int32_t QUEXSetDHCP(QuexHandle handle, const uint8_t* mac, int32_t dhcp, const char* password);
+
+/* Since 1.4. Limits the handle's later searches, queries and requests to some
+ * of the host's IPv4 interfaces, named by their addresses (network order):
+ * nothing is sent or read through any other. count 0 (addresses may then be
+ * NULL) goes back to every interface, as after open. Each address must be a
+ * local IPv4 interface at the time of the call (as the searches list them:
+ * up, not loopback); duplicates count once. An interface that has gone by
+ * the time of an operation is left out of it; with none left the operation
+ * fails at once with QUEX_ERROR_NETWORK ("No usable IPv4 interface among
+ * the chosen ones"). Returns 0, or -1 with nothing changed (unknown handle,
+ * count below 0, addresses NULL with count above 0, an address that is not
+ * a local interface, a search running on the handle, a call from its own
+ * worker). The last error is left alone. Like a search start, it is not
+ * made while another call on the same handle is in progress. */
+QUEX_API int32_t QUEXSetInterfaces(QuexHandle handle, const uint32_t* addresses, int32_t count);
 
 #ifdef __cplusplus
 } /* extern "C" */

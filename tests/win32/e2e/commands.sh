@@ -130,11 +130,22 @@ case "$scenario" in
   discover)
     # Two tool-side interfaces: the adapter list and multicast on both.
     prepare discover
-    run discover --ifaces 2 -- /discover
+    prepare discover_interface
+    start discover --ifaces 2 -- /discover
+    # /interface by the adapter's name (Wine names the adapters after the lab's
+    # interfaces): the second network alone, its name in the document.
+    start discover_interface --ifaces 2 -- /discover /interface=h1 /format=json
+    finish
     same discover
     status_is discover 0
     contains discover "6 devices found."
     contains discover "      10.78.0.60 | 02:C0:DE:25:40:78 | KV-55 Flow Meter"
+    same_document discover_interface
+    status_is discover_interface 0
+    grep -qF '"interface_name": "h1"' "$work/discover_interface/windows/out" ||
+      fail "discover_interface: no interface_name h1 in the document"
+    grep -q '"local": *"10.77.0.2"' "$work/discover_interface/windows/journal.jsonl" &&
+      fail "discover_interface: a datagram reached the other network"
     ;;
   set_plain)
     # Plain password, settings shown at once: no reboot wait.
@@ -428,7 +439,10 @@ print(t[:h].hex()); print("\n".join(sorted(e.hex() for e in t[h:].replace(b"\n\n
     [ "$(cat "$w/installed.txt")" = "$want_files" ] ||
       { fail "installer: installed files (< got, > want)"; diff "$w/installed.txt" <(printf '%s\n' "$want_files"); }
     grep -qiF 'C:\Program Files\kelvoprog\bin' "$w/path.txt" || { fail "installer: bin is not on the PATH:"; cat "$w/path.txt"; }
-    for value in 'DisplayName    REG_SZ    kelvoprog 1.3.13' 'UninstallString    REG_SZ    "C:\Program Files\kelvoprog\uninstall.exe"' \
+    # The installer's version is the project's, from quex.h.
+    version=$(sed -n 's/^#define QUEX_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$/\2/p' \
+      "$KELVO_SOURCE_DIR/quex/include/quex/quex.h" | paste -sd.)
+    for value in "DisplayName    REG_SZ    kelvoprog $version" 'UninstallString    REG_SZ    "C:\Program Files\kelvoprog\uninstall.exe"' \
       'QuietUninstallString    REG_SZ    "C:\Program Files\kelvoprog\uninstall.exe" /S'; do
       grep -qF "$value" "$w/key.txt" || { fail "installer: no \"$value\" in the registration:"; cat "$w/key.txt"; }
     done
