@@ -19,10 +19,11 @@ char** g_argv = nullptr;
 // Appended to every one-line rejection; the second line of two-line ones.
 const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
 const char kParallelRejection[] = "The /parallel value is not a number from 1 to 64.";
+const char kWaitVariable[] = "KELVOPROG_WAIT";
 
 const char* const kOptionWords[] = {
-    "/?",  "/help",   "/discover", "/set",      "/upload",   "/mac",    "/username", "/password",
-    "/ip", "/subnet", "/gateway",  "/vendorid", "/firmware", "/format", "/plan",     "/parallel",
+    "/?",      "/help",    "/discover", "/set",      "/upload", "/mac",  "/username", "/password", "/ip",
+    "/subnet", "/gateway", "/vendorid", "/firmware", "/format", "/plan", "/parallel", "/wait",
 };
 
 constexpr QuexGuid kVendorGuid = {
@@ -65,6 +66,31 @@ bool ConvertAddress(const std::string& value, uint32_t* address, const char* rej
         return true;
     }
     if (!platform::ParseIPv4(value.c_str(), address)) return RejectOneLine(rejection);
+    return true;
+}
+
+// A whole number from low to high, in decimal digits only.
+bool ParseNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t* number) {
+    uint32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > high) return false;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (text.empty() || value < low || value > high) return false;
+    *number = value;
+    return true;
+}
+
+// A control character (CR LF in a password, say) would travel into FTP
+// commands and log lines as it stands: refused, naming where the value came from.
+bool RejectControlCharacter(const std::string& source, const char* value) {
+    for (const char* c = value; *c != '\0'; ++c) {
+        const unsigned char byte = static_cast<unsigned char>(*c);
+        if (byte < 0x20 || byte == 0x7F) {
+            ErrFormat("ERROR: The %s value contains a control character.\n", source.c_str());
+            return false;
+        }
+    }
     return true;
 }
 
@@ -230,19 +256,23 @@ bool ParseCommand(const ArgumentList& list, CommandLine& cmd) {
     return true;
 }
 
-// Every value, in argument order: a control character (CR LF in a password,
-// say) would travel into FTP commands and log lines as it stands.
+// Every value, in argument order.
 bool RejectControlCharacters(const ArgumentList& list) {
     for (int32_t i = 1; i < list.count; ++i) {
-        if (!IsParameterWord(list.args[i])) continue;
-        for (const char* c = std::strchr(list.args[i], '=') + 1; *c != '\0'; ++c) {
-            const unsigned char byte = static_cast<unsigned char>(*c);
-            if (byte < 0x20 || byte == 0x7F) {
-                ErrFormat("ERROR: The %s value contains a control character.\n", GetName(list, i).c_str());
-                return false;
-            }
-        }
+        if (IsParameterWord(list.args[i]) &&
+            !RejectControlCharacter(GetName(list, i), std::strchr(list.args[i], '=') + 1))
+            return false;
     }
+    return true;
+}
+
+// A variable's value into *value when it is set and not empty; false after
+// refusing a control character in it.
+bool ReadVariable(const char* variable, std::string* value) {
+    const char* text = std::getenv(variable);
+    if (text == nullptr || text[0] == '\0') return true;
+    if (!RejectControlCharacter(variable, text)) return false;
+    *value = text;
     return true;
 }
 
@@ -317,15 +347,8 @@ bool ParseCredentials(const ArgumentList& list, CommandLine& cmd) {
 bool ParsePlan(const ArgumentList& list, CommandLine& cmd) {
     const std::string parallel = GetValue(list, "/parallel");
     cmd.parallel = kDefaultParallel;
-    if (!parallel.empty()) {
-        uint32_t count = 0;
-        for (char c : parallel) {
-            if (c < '0' || c > '9' || count > kMaxParallel) return RejectOneLine(kParallelRejection);
-            count = count * 10 + static_cast<uint32_t>(c - '0');
-        }
-        if (count < 1 || count > kMaxParallel) return RejectOneLine(kParallelRejection);
-        cmd.parallel = count;
-    }
+    if (!parallel.empty() && !ParseNumber(parallel, 1, kMaxParallel, &cmd.parallel))
+        return RejectOneLine(kParallelRejection);
     const std::string plan = GetValue(list, "/plan");
     if (plan.empty()) return true;
     if (cmd.command == CommandDiscover) return RejectOneLine("/plan cannot be used with /discover.");
@@ -367,6 +390,27 @@ bool ParseFormat(const ArgumentList& list, CommandLine& cmd) {
     return true;
 }
 
+// /wait (or KELVOPROG_WAIT): after a reboot, a fixed pause or until the device is ready.
+bool ParseWait(const ArgumentList& list, CommandLine& cmd) {
+    std::string value = GetValue(list, "/wait");
+    std::string source = "/wait";
+    if (value.empty()) {
+        if (!ReadVariable(kWaitVariable, &value)) return false;
+        source = kWaitVariable;
+    }
+    cmd.rebootWait = RebootWait::Fixed;
+    cmd.waitSeconds = kDefaultWaitSeconds;
+    if (value.empty()) return true;
+    if (EqualsIgnoreCase(value, "ready")) {
+        cmd.rebootWait = RebootWait::Ready;
+        return true;
+    }
+    if (ParseNumber(value, 1, kMaxWaitSeconds, &cmd.waitSeconds)) return true;
+    const std::string rejection =
+        "The " + source + " value is not ready or a number of seconds from 1 to 600.";
+    return RejectOneLine(rejection.c_str());
+}
+
 }  // namespace
 
 bool IsZeroMac(const uint8_t mac[6]) {
@@ -401,7 +445,7 @@ bool ParseCommandLine(CommandLine& cmd) {
                   "The /firmware path is longer than 4095 characters."))
         return false;
     if (!ParseAddresses(list, cmd) || !ParseCredentials(list, cmd) || !ParseMagic(list, cmd) ||
-        !ParseFormat(list, cmd))
+        !ParseFormat(list, cmd) || !ParseWait(list, cmd))
         return false;
 
     cmd.vendorGuid = kVendorGuid;

@@ -30,6 +30,14 @@ constexpr uint32_t kMaxFirmwarePath = 4095;  // PATH_MAX on Linux, less its NUL
 constexpr uint32_t kMaxPlanPath = 4095;
 constexpr uint32_t kDefaultParallel = 8;
 constexpr uint32_t kMaxParallel = 64;
+constexpr uint32_t kDefaultWaitSeconds = 40;
+constexpr uint32_t kMaxWaitSeconds = 600;
+
+// /wait: what follows a reboot of the device.
+enum class RebootWait : int32_t {
+    Fixed = 0,  // a pause of waitSeconds, then one query
+    Ready = 1,  // a query once a second until the device shows what was asked
+};
 
 struct CommandLine {
     int32_t command;
@@ -47,6 +55,8 @@ struct CommandLine {
     OutputFormat format;                      // /format; table by default
     char planPath[kMaxPlanPath + 1];          // empty: one device, named by /mac or /ip
     uint32_t parallel;                        // devices of a plan worked on at once
+    RebootWait rebootWait;                    // /wait (or KELVOPROG_WAIT); fixed by default
+    uint32_t waitSeconds;                     // the fixed pause; 40 by default
 };
 
 // The process arguments, recorded once by main (entry 0 is the program name).
