@@ -157,6 +157,12 @@ void PrintUsage() {
         "                    Example: /plan=line3.csv",
         "    /parallel   Devices of a plan worked on at once, 1 to 64 (default: 8).",
         "                    Example: /parallel=16",
+        "",
+        "Waiting after a reboot (with /set):",
+        "    /wait       ready: go on as soon as the device answers with the asked",
+        "                settings (at most 120 s); or a number of seconds, 1 to 600",
+        "                (default: 40). KELVOPROG_WAIT is used when it is not given.",
+        "                    Example: /wait=ready",
     };
     PrintBanner();
     OutLine("");

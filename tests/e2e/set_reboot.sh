@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A static address that shows only after a reboot: "Device has been
-# rebooted.", at least 40 s, one query, "IP address has been changed.".
+# rebooted.", at least 40 s, one query, "IP address has been changed.";
+# the same with /wait=ready (as soon as the device is back) and /wait=5.
 source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
@@ -19,5 +20,25 @@ expect_reboot_wait reboot
 expect_time reboot 40 50
 log_echo "${args[@]}"
 expect_log reboot "${LOG_ECHO}02C0DE000051$LOG_OK"
+
+# /wait=ready with the same device back 3 s after its reboot: the same
+# output and log, in about 5 s (the query it misses while down holds 5 s).
+ready_devices=$(device_file ready <<'EOF'
+[ { "name": "boiler", "mac": "02:c0:de:00:00:51", "ip": "10.77.0.50", "gateway": "10.77.0.1",
+    "challenge": "fresh", "apply": "reboot", "reboot_ms": 3000 } ]
+EOF
+)
+lab_run ready --devices "$ready_devices" -- "${args[@]}" /wait=ready
+expect ready 0
+expect_ready_wait ready 3
+expect_time ready 3 9
+log_echo "${args[@]}" /wait=ready
+expect_log ready "${LOG_ECHO}02C0DE000051$LOG_OK"
+
+# /wait=5: a fixed wait of 5 s, then the one query.
+lab_run five --devices "$devices" -- "${args[@]}" /wait=5
+expect five 0
+expect_reboot_wait five 5
+expect_time five 5 10
 
 e2e_finish
