@@ -35,6 +35,24 @@ expect_time ready 3 9
 log_echo "${args[@]}" /wait=ready
 expect_log ready "${LOG_ECHO}02C0DE000051$LOG_OK"
 
+# On a terminal (script gives the tool one): the seconds waited and the
+# limit on standard error, each drawn over the one before, erased before the result.
+if command -v script >/dev/null; then
+  mkdir -p "$E2E_WORK/tty"
+  (cd "$E2E_WORK/tty" && timeout 60 "$E2E_SRC/scripts/lab" --devices "$ready_devices" -- \
+    script -qefc "$(printf '%q ' "$KELVOPROG" "${args[@]}" /wait=ready)" typescript >/dev/null 2>&1)
+  status=$?
+  screen=$(tr -d '\r' <"$E2E_WORK/tty/typescript")
+  if [ "$status" = 0 ] && [[ $screen == *$'rebooted.\n\e[KWaiting for the device: 0 s of 120 s\e[KWaiting for the device: 1 s of 120 s'* ]] &&
+     [[ $screen == *$' s of 120 s\e[KIP address has been changed.\n'* ]]; then
+    echo "ok   ready: the wait shown on a terminal and erased"
+  else
+    fail "ready: on a terminal (status $status): $(cat -v "$E2E_WORK/tty/typescript")"
+  fi
+else
+  echo "skipped ready on a terminal: no script (util-linux)"
+fi
+
 # /wait=5: a fixed wait of 5 s, then the one query.
 lab_run five --devices "$devices" -- "${args[@]}" /wait=5
 expect five 0
