@@ -16,9 +16,10 @@ namespace {
 // progress line) pass without a countdown.
 constexpr uint32_t kCountdownMinMs = 5000;
 
+// The last query of a wait may end a few seconds past its limit: the count stops there.
 std::string WaitText(uint64_t elapsedMs, uint32_t limitMs) {
-    return "Waiting for the device: " + std::to_string(elapsedMs / 1000) + " s of " +
-           std::to_string(limitMs / 1000) + " s";
+    return "Waiting for the device: " + std::to_string(std::min<uint64_t>(elapsedMs, limitMs) / 1000) +
+           " s of " + std::to_string(limitMs / 1000) + " s";
 }
 
 }  // namespace
