@@ -24,10 +24,12 @@ char** g_argv = nullptr;
 // Appended to every one-line rejection; the second line of two-line ones.
 const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
 const char kParallelRejection[] = "The /parallel value is not a number from 1 to 64.";
+const char kWaitVariable[] = "KELVOPROG_WAIT";
 
 const char* const kOptionWords[] = {
-    "/?",      "/help",    "/discover", "/set",      "/upload", "/mac",  "/username", "/password",  "/ip",
-    "/subnet", "/gateway", "/vendorid", "/firmware", "/format", "/plan", "/parallel", "/interface",
+    "/?",      "/help",    "/discover", "/set",      "/upload", "/mac",      "/username",
+    "/password", "/ip",    "/subnet",   "/gateway",  "/vendorid", "/firmware", "/format",
+    "/plan",   "/parallel", "/interface", "/wait",
 };
 
 constexpr QuexGuid kVendorGuid = {
@@ -71,6 +73,27 @@ bool ConvertAddress(const std::string& value, uint32_t* address, const char* rej
     }
     if (!platform::ParseIPv4(value.c_str(), address)) return RejectOneLine(rejection);
     return true;
+}
+
+// A whole number from low to high, in decimal digits only.
+bool ParseNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t* number) {
+    uint32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > high) return false;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (text.empty() || value < low || value > high) return false;
+    *number = value;
+    return true;
+}
+
+// A control character (CR LF in a password, say) would travel into FTP
+// commands and log lines as it stands: refused, naming where the value came from.
+bool RejectControlCharacter(const std::string& source, const char* value) {
+    std::string refusal;
+    if (AdmitText(source + " value", value, refusal) == TextVerdict::Admitted) return true;
+    ErrFormat("ERROR: %s\n", refusal.c_str());
+    return false;
 }
 
 bool CopyText(const std::string& value, const char* fallback, char* field, size_t capacity,
@@ -239,14 +262,20 @@ bool ParseCommand(const ArgumentList& list, CommandLine& cmd) {
 // LF in a password, say) would travel into FTP commands and log lines as it stands.
 bool RejectControlCharacters(const ArgumentList& list) {
     for (int32_t i = 1; i < list.count; ++i) {
-        if (!IsParameterWord(list.args[i])) continue;
-        std::string refusal;
-        if (AdmitText(GetName(list, i) + " value", std::strchr(list.args[i], '=') + 1, refusal) !=
-            TextVerdict::Admitted) {
-            ErrFormat("ERROR: %s\n", refusal.c_str());
+        if (IsParameterWord(list.args[i]) &&
+            !RejectControlCharacter(GetName(list, i), std::strchr(list.args[i], '=') + 1))
             return false;
-        }
     }
+    return true;
+}
+
+// A variable's value into *value when it is set and not empty; false after
+// refusing a control character in it.
+bool ReadVariable(const char* variable, std::string* value) {
+    const char* text = std::getenv(variable);
+    if (text == nullptr || text[0] == '\0') return true;
+    if (!RejectControlCharacter(variable, text)) return false;
+    *value = text;
     return true;
 }
 
@@ -331,15 +360,8 @@ bool ParseCredentials(const ArgumentList& list, CommandLine& cmd) {
 bool ParsePlan(const ArgumentList& list, CommandLine& cmd) {
     const std::string parallel = GetValue(list, "/parallel");
     cmd.parallel = kDefaultParallel;
-    if (!parallel.empty()) {
-        uint32_t count = 0;
-        for (char c : parallel) {
-            if (c < '0' || c > '9' || count > kMaxParallel) return RejectOneLine(kParallelRejection);
-            count = count * 10 + static_cast<uint32_t>(c - '0');
-        }
-        if (count < 1 || count > kMaxParallel) return RejectOneLine(kParallelRejection);
-        cmd.parallel = count;
-    }
+    if (!parallel.empty() && !ParseNumber(parallel, 1, kMaxParallel, &cmd.parallel))
+        return RejectOneLine(kParallelRejection);
     const std::string plan = GetValue(list, "/plan");
     if (plan.empty()) return true;
     if (cmd.command == CommandDiscover) return RejectOneLine("/plan cannot be used with /discover.");
@@ -389,16 +411,8 @@ bool InterfaceText(const ArgumentList& list, std::string* value, std::string* so
     *value = GetValue(list, "/interface");
     *source = "/interface";
     if (!value->empty()) return true;
-    const char* fromEnvironment = std::getenv("KELVOPROG_INTERFACE");
-    if (fromEnvironment == nullptr) return true;
     *source = "KELVOPROG_INTERFACE";
-    std::string refusal;
-    if (AdmitText(*source + " value", fromEnvironment, refusal) != TextVerdict::Admitted) {
-        ErrFormat("ERROR: %s\n", refusal.c_str());
-        return false;
-    }
-    *value = fromEnvironment;
-    return true;
+    return ReadVariable("KELVOPROG_INTERFACE", value);
 }
 
 // /interface (or KELVOPROG_INTERFACE): the local interfaces to work through.
@@ -424,6 +438,27 @@ bool ParseInterfaces(const ArgumentList& list, CommandLine& cmd) {
     std::copy(chosen.begin(), chosen.end(), cmd.interfaces);
     cmd.interfaceCount = static_cast<uint32_t>(chosen.size());
     return true;
+}
+
+// /wait (or KELVOPROG_WAIT): after a reboot, a fixed pause or until the device is ready.
+bool ParseWait(const ArgumentList& list, CommandLine& cmd) {
+    std::string value = GetValue(list, "/wait");
+    std::string source = "/wait";
+    if (value.empty()) {
+        if (!ReadVariable(kWaitVariable, &value)) return false;
+        source = kWaitVariable;
+    }
+    cmd.rebootWait = RebootWait::Fixed;
+    cmd.waitSeconds = kDefaultWaitSeconds;
+    if (value.empty()) return true;
+    if (EqualsIgnoreCase(value, "ready")) {
+        cmd.rebootWait = RebootWait::Ready;
+        return true;
+    }
+    if (ParseNumber(value, 1, kMaxWaitSeconds, &cmd.waitSeconds)) return true;
+    const std::string rejection =
+        "The " + source + " value is not ready or a number of seconds from 1 to 600.";
+    return RejectOneLine(rejection.c_str());
 }
 
 }  // namespace
@@ -460,7 +495,7 @@ bool ParseCommandLine(CommandLine& cmd) {
                   "The /firmware path is longer than 4095 characters."))
         return false;
     if (!ParseAddresses(list, cmd) || !ParseCredentials(list, cmd) || !ParseMagic(list, cmd) ||
-        !ParseFormat(list, cmd) || !ParseInterfaces(list, cmd))
+        !ParseFormat(list, cmd) || !ParseInterfaces(list, cmd) || !ParseWait(list, cmd))
         return false;
 
     cmd.vendorGuid = kVendorGuid;

@@ -31,6 +31,14 @@ constexpr uint32_t kMaxPlanPath = 4095;
 constexpr uint32_t kDefaultParallel = 8;
 constexpr uint32_t kMaxParallel = 64;
 constexpr uint32_t kMaxChosenInterfaces = 256;
+constexpr uint32_t kDefaultWaitSeconds = 40;
+constexpr uint32_t kMaxWaitSeconds = 600;
+
+// /wait: what follows a reboot of the device.
+enum class RebootWait : int32_t {
+    Fixed = 0,  // a pause of waitSeconds, then one query
+    Ready = 1,  // a query once a second until the device shows what was asked
+};
 
 struct CommandLine {
     int32_t command;
@@ -51,6 +59,8 @@ struct CommandLine {
     // /interface: the local addresses (network order) to work through; none: every interface.
     uint32_t interfaces[kMaxChosenInterfaces];
     uint32_t interfaceCount;
+    RebootWait rebootWait;                    // /wait (or KELVOPROG_WAIT); fixed by default
+    uint32_t waitSeconds;                     // the fixed pause; 40 by default
 };
 
 // The process arguments, recorded once by main (entry 0 is the program name).

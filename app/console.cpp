@@ -182,6 +182,12 @@ void PrintUsage() {
         "                KELVOPROG_INTERFACE is used when /interface is not given.",
         "                    Example: /interface=eth1",
         "                             /interface=10.77.0.1,10.78.0.1",
+        "",
+        "Waiting after a reboot (with /set):",
+        "    /wait       ready: go on as soon as the device answers with the asked",
+        "                settings (at most 120 s); or a number of seconds, 1 to 600",
+        "                (default: 40). KELVOPROG_WAIT is used when it is not given.",
+        "                    Example: /wait=ready",
     };
     PrintBanner();
     OutLine("");

@@ -6,25 +6,84 @@
 #include <string>
 
 #include "platform/ipv4_text.h"
+#include "platform/sync.h"
 
 namespace kelvo {
 
-uint32_t RebootWaitMs = 40000;
-
 namespace {
 
-// Reboots the device, waits for it, and queries it once more into device.
-// False (after "E5") when that query fails.
-bool RebootAndQuery(QuexHandle handle, const uint8_t mac[6], const CommandLine& cmd, QuexDeviceInfo& device,
-                    RunMessages& messages) {
+// /wait=ready: the next query starts a second after the previous one began,
+// or as soon as it ended when it took longer (an unanswered one takes the
+// library's 5 s); the last one begins at the limit at the latest.
+constexpr uint32_t kReadyQueryIntervalMs = 1000;
+constexpr uint32_t kReadyLimitMs = 120000;
+// A device shows a DHCP change at once, before its reboot too: the flag alone
+// counts only once the reboot was seen, or from the default wait on.
+constexpr uint32_t kDhcpFlagTrustedAfterMs = kDefaultWaitSeconds * 1000;
+
+// What a device back from its reboot shows.
+struct AskedSettings {
+    bool dhcpChange;
+    uint8_t dhcp;     // with dhcpChange: the mode asked for
+    uint32_t ip;      // otherwise: the address asked for,
+    uint32_t subnet;  // the subnet mask and gateway asked for (0: not given)
+    uint32_t gateway;
+};
+
+// rebootSeen: a query went unanswered since the reboot request. Until then
+// an answer may still be the state before the reboot, which differs from
+// the asked one in some compared value (else there would be no reboot).
+bool ShowsAskedSettings(const AskedSettings& asked, const QuexDeviceInfo& answer, bool rebootSeen,
+                        uint64_t elapsedMs) {
+    if (asked.dhcpChange)
+        return answer.dhcpEnabled == asked.dhcp && (rebootSeen || elapsedMs >= kDhcpFlagTrustedAfterMs);
+    if (answer.ipAddress != asked.ip) return false;
+    // After the reboot the address decides, as in the check after a fixed wait.
+    return rebootSeen || ((asked.subnet == 0 || answer.subnetMask == asked.subnet) &&
+                          (asked.gateway == 0 || answer.gateway == asked.gateway));
+}
+
+// Queries the device until it shows the asked settings, or the limit has
+// passed; device holds its last answer. False when the last query went unanswered.
+bool WaitUntilReady(QuexHandle handle, const uint8_t mac[6], const AskedSettings& asked,
+                    QuexDeviceInfo& device, RunMessages& messages) {
+    const uint64_t start = platform::MonotonicMs();
+    bool rebootSeen = false;
+    messages.WaitStarted(kReadyLimitMs);
+    for (;;) {
+        const uint64_t began = platform::MonotonicMs();
+        QuexDeviceInfo answer;
+        const bool answered = QUEXGetDeviceInfo(handle, mac, &answer) == QUEX_OK;
+        const uint64_t ended = platform::MonotonicMs();
+        if (answered)
+            device = answer;
+        else
+            rebootSeen = true;
+        if ((answered && ShowsAskedSettings(asked, answer, rebootSeen, began - start)) ||
+            ended - start >= kReadyLimitMs) {
+            messages.WaitEnded();
+            return answered;
+        }
+        const uint64_t next = began + kReadyQueryIntervalMs;
+        if (next > ended) messages.Pause(static_cast<uint32_t>(next - ended));
+    }
+}
+
+// Reboots the device and waits for it as cmd says; device then holds its
+// last answer. False (after "E5") when the device did not answer at the end.
+bool RebootAndCheck(QuexHandle handle, const uint8_t mac[6], const CommandLine& cmd,
+                    const AskedSettings& asked, QuexDeviceInfo& device, RunMessages& messages) {
     QUEXRebootDevice(handle, mac, cmd.password);  // the check after the wait decides
     messages.Line("Device has been rebooted.");
-    messages.Pause(RebootWaitMs);
-    if (QUEXGetDeviceInfo(handle, mac, &device) != QUEX_OK) {
-        messages.Error("Failed to get device information. E5");
-        return false;
+    bool answered;
+    if (cmd.rebootWait == RebootWait::Ready) {
+        answered = WaitUntilReady(handle, mac, asked, device, messages);
+    } else {
+        messages.Pause(cmd.waitSeconds * 1000);
+        answered = QUEXGetDeviceInfo(handle, mac, &device) == QUEX_OK;
     }
-    return true;
+    if (!answered) messages.Error("Failed to get device information. E5");
+    return answered;
 }
 
 }  // namespace
@@ -43,7 +102,8 @@ bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& c
     }
     if (!reboot) return true;
 
-    if (!RebootAndQuery(handle, mac, cmd, device, messages)) return false;
+    const AskedSettings asked{true, wanted, 0, 0, 0};
+    if (!RebootAndCheck(handle, mac, cmd, asked, device, messages)) return false;
     if (device.dhcpEnabled == wanted) {
         messages.Result("DHCP mode has been changed.");
         return true;
@@ -83,7 +143,8 @@ bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLi
         return true;
     }
 
-    if (!RebootAndQuery(handle, mac, cmd, device, messages)) return false;
+    const AskedSettings asked{false, 0, ip, subnet, gateway};
+    if (!RebootAndCheck(handle, mac, cmd, asked, device, messages)) return false;
     if (device.ipAddress == ip) {
         messages.Result("IP address has been changed.");
         return true;

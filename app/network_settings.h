@@ -9,11 +9,9 @@
 
 namespace kelvo {
 
-// Pause between a reboot request and the query that checks the result:
-// 40000. The tool never changes it; in-process tests may lower it and put it
-// back (the end-to-end tests time the real wait).
-extern uint32_t RebootWaitMs;
-
+// After a reboot each operation waits as cmd's rebootWait says: a fixed
+// pause and one query, or a query once a second until the device shows what
+// was asked (at most 120 s).
 bool SetDhcpMode(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, bool reboot,
                  RunMessages& messages);
 bool SetStaticNetwork(QuexHandle handle, QuexDeviceInfo& device, const CommandLine& cmd, uint32_t ip,

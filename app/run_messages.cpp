@@ -16,6 +16,12 @@ namespace {
 // progress line) pass without a countdown.
 constexpr uint32_t kCountdownMinMs = 5000;
 
+// The last query of a wait may end a few seconds past its limit: the count stops there.
+std::string WaitText(uint64_t elapsedMs, uint32_t limitMs) {
+    return "Waiting for the device: " + std::to_string(std::min<uint64_t>(elapsedMs, limitMs) / 1000) +
+           " s of " + std::to_string(limitMs / 1000) + " s";
+}
+
 }  // namespace
 
 void RunMessages::Write(bool toError, const std::string& text) {
@@ -69,6 +75,42 @@ void RunMessages::Pause(uint32_t ms) { platform::SleepMs(ms); }
 bool RunMessages::StopIfInterrupted() {
     if (!stopped_ && Interrupted()) stopped_ = true;
     return stopped_;
+}
+
+// The elapsed time of a wait against its limit, redrawn every second on its
+// own thread, since the queries of the wait block for up to 5 s each.
+struct ConsoleMessages::WaitDisplay {
+    platform::Event ended;
+    platform::Thread drawer;
+};
+
+ConsoleMessages::ConsoleMessages() : RunMessages(MessageRoute::Console) {}
+
+ConsoleMessages::~ConsoleMessages() { WaitEnded(); }
+
+void ConsoleMessages::WaitStarted(uint32_t limitMs) {
+    WaitEnded();
+    if (!platform::StandardErrorIsTerminal()) return;
+    auto display = std::make_unique<WaitDisplay>();
+    if (!display->ended.Valid()) return;
+    WaitDisplay* shown = display.get();
+    const uint64_t start = platform::MonotonicMs();
+    const bool started = display->drawer.Start([shown, start, limitMs] {
+        for (;;) {
+            const uint64_t elapsed = platform::MonotonicMs() - start;
+            LiveLine(WaitText(elapsed, limitMs));
+            if (shown->ended.Wait(static_cast<uint32_t>(1000 - elapsed % 1000))) break;
+        }
+        LiveLine("");
+    });
+    if (started) waitDisplay_ = std::move(display);
+}
+
+void ConsoleMessages::WaitEnded() {
+    if (!waitDisplay_) return;
+    waitDisplay_->ended.Set();
+    waitDisplay_->drawer.Join();
+    waitDisplay_.reset();
 }
 
 void ConsoleMessages::Pause(uint32_t ms) {

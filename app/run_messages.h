@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace kelvo {
@@ -51,6 +52,10 @@ public:
     // The long pauses of a run (the reboot wait, the address wait); the
     // console may show them while they last.
     virtual void Pause(uint32_t ms);
+    // The wait for a rebooted device to answer as asked, which lasts until
+    // WaitEnded (limitMs at most); the console may show it meanwhile.
+    virtual void WaitStarted(uint32_t limitMs) { (void)limitMs; }
+    virtual void WaitEnded() {}
 
     // Asked just before a device is changed (settings, DHCP, upload): true
     // when the run is to stop there, untouched. A single run never stops.
@@ -78,8 +83,15 @@ private:
 // output are the same wherever it is captured.
 class ConsoleMessages : public RunMessages {
 public:
-    ConsoleMessages() : RunMessages(MessageRoute::Console) {}
+    ConsoleMessages();
+    ~ConsoleMessages() override;
     void Pause(uint32_t ms) override;
+    void WaitStarted(uint32_t limitMs) override;
+    void WaitEnded() override;
+
+private:
+    struct WaitDisplay;
+    std::unique_ptr<WaitDisplay> waitDisplay_;  // while a wait shows on a terminal
 };
 
 }  // namespace kelvo

@@ -131,6 +131,12 @@ Network:
                 KELVOPROG_INTERFACE is used when /interface is not given.
                     Example: /interface=eth1
                              /interface=10.77.0.1,10.78.0.1
+
+Waiting after a reboot (with /set):
+    /wait       ready: go on as soon as the device answers with the asked
+                settings (at most 120 s); or a number of seconds, 1 to 600
+                (default: 40). KELVOPROG_WAIT is used when it is not given.
+                    Example: /wait=ready
 '
 help_out="$banner"$'\n'"$usage$more_usage"
 
@@ -195,6 +201,13 @@ refused plan_with_mac "ERROR: /plan cannot be used with /mac or /ip. $T"$'\n' /s
 refused plan_with_discover "ERROR: /plan cannot be used with /discover. $T"$'\n' /discover /plan=p.csv
 refused plan_without_firmware "ERROR: /plan with /upload needs /firmware. $T"$'\n' /upload /plan=p.csv
 refused parallel_range "ERROR: The /parallel value is not a number from 1 to 64. $T"$'\n' /set /plan=p.csv /parallel=65
+refused wait_range "ERROR: The /wait value is not ready or a number of seconds from 1 to 600. $T"$'\n' \
+  /set /mac=02c0de254074 /wait=601
+# KELVOPROG_WAIT stands in for an absent /wait and is judged the same way, by its own name.
+KELVOPROG_WAIT=soon refused wait_variable \
+  "ERROR: The KELVOPROG_WAIT value is not ready or a number of seconds from 1 to 600. $T"$'\n' /set /mac=02c0de254074
+KELVOPROG_WAIT=$'ready\e[2J' refused wait_variable_control \
+  "ERROR: The KELVOPROG_WAIT value contains a control character."$'\n' /set /mac=02c0de254074
 
 # A control character in any value would travel as it stands into FTP
 # commands (CR LF and a command of its own) and log lines: refused before

@@ -78,6 +78,29 @@ expect_count mixed event=decision,type=5,action=accept 2 "two reboots (the boile
 # sequential 95 s and more.
 expect_time mixed 40 70
 
+# /wait=ready for every row: a static change and a DHCP change, both back 3 s
+# after their reboot, each done as soon as it is back (a missed query holds
+# 5 s), side by side.
+ready_devices=$(device_file plan_ready <<'EOF2'
+{
+  "defaults": { "gateway": "10.77.0.1", "reboot_ms": 3000 },
+  "devices": [
+    { "name": "boiler", "mac": "02:c0:de:00:01:02", "ip": "10.77.0.52", "challenge": "fresh", "apply": "reboot" },
+    { "name": "sensor", "mac": "02:c0:de:00:01:03", "ip": "10.77.0.53", "lease": "10.77.0.123" }
+  ]
+}
+EOF2
+)
+printf '%s\n' mac,ip 02c0de000102,10.77.0.82 02c0de000103,dhcp >"$E2E_WORK/ready.csv"
+lab_run ready --devices "$ready_devices" --cwd-file "$E2E_WORK/ready.csv" plan.csv -- /set /plan=plan.csv /wait=ready
+got=$(device_lines "$E2E_WORK/ready/split/out")
+[ "$got" = $'02:C0:DE:00:01:02  10.77.0.82  OK  IP address has been changed.\n02:C0:DE:00:01:03  10.77.0.123  OK  DHCP mode has been changed.' ] &&
+  echo "ok   ready: both devices" || fail "ready: device lines: $got"
+[ "$(tail -1 "$E2E_WORK/ready/split/out")" = "2 devices done, 0 failed." ] || fail "ready: summary: $(tail -1 "$E2E_WORK/ready/split/out")"
+[ "$(cat "$E2E_WORK/ready/split/status")" = 0 ] || fail "ready: status $(cat "$E2E_WORK/ready/split/status"), want 0"
+expect_count ready event=decision,type=1,action=ignore,reason=rebooting 2 "one query of each device missed while it rebooted"
+expect_time ready 3 10
+
 # /format=json: one object per device (with its plan line), then the
 # summary; everything else on standard error.
 printf '%s\n' mac,ip 02c0de000101,10.77.0.81 02c0de000104,10.77.0.84 >"$E2E_WORK/json.csv"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # /ip=dhcp for a device with DHCP off: the change, "Device has been
 # rebooted.", at least 40 s, one query, "DHCP mode has been changed.".
+# /wait=ready: the same as soon as DHCP shows after the reboot was seen; a
+# device whose reboot no query saw (DHCP shows before the reboot too) at 40 s.
 source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
@@ -10,7 +12,10 @@ devices=$(device_file dhcp <<'EOF'
 EOF
 )
 args=(/set /mac=02c0de000053 /ip=dhcp)
-lab_run dhcp_on --devices "$devices" -- "${args[@]}"
+# The two 40 s cases side by side.
+lab_run dhcp_on --devices "$devices" -- "${args[@]}" &
+lab_run ready_unseen --devices "$devices" -- "${args[@]}" /wait=ready &
+wait
 want O "${BANNER}Locate device 02:C0:DE:00:00:53: SUCCESS"$'\nDevice has been rebooted.\nDHCP mode has been changed.\n'
 expect dhcp_on 0
 expect_count dhcp_on event=decision,type=7,action=accept,auth=digest,dhcp_flag=1 1 "DHCP on, accepted"
@@ -20,5 +25,25 @@ expect_reboot_wait dhcp_on
 expect_time dhcp_on 40 50
 log_echo "${args[@]}"
 expect_log dhcp_on "${LOG_ECHO}02C0DE000053$LOG_OK"
+
+# Never down long enough to miss a query: every answer shows DHCP on, and
+# the first one at 40 s counts.
+expect ready_unseen 0
+expect_time ready_unseen 40 46
+queries=$(awk -v r="$(jtimes ready_unseen event=send,type=6 | tail -1)" '$1 > r' <(jtimes ready_unseen event=recv,type=1) | wc -l)
+in_range "$queries" 39 42 && echo "ok   ready_unseen: $queries queries after the reboot, one a second" ||
+  fail "ready_unseen: $queries queries after the reboot, want 39 to 42"
+
+ready_devices=$(device_file ready <<'EOF'
+[ { "name": "meter", "mac": "02:c0:de:00:00:53", "ip": "10.77.0.50", "lease": "10.77.0.121",
+    "challenge": "000102030405060708090a0b0c0d", "reboot_ms": 3000 } ]
+EOF
+)
+lab_run ready --devices "$ready_devices" -- "${args[@]}" /wait=ready
+expect ready 0
+expect_ready_wait ready 3
+expect_time ready 3 9
+log_echo "${args[@]}" /wait=ready
+expect_log ready "${LOG_ECHO}02C0DE000053$LOG_OK"
 
 e2e_finish

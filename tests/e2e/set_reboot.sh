@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A static address that shows only after a reboot: "Device has been
-# rebooted.", at least 40 s, one query, "IP address has been changed.".
+# rebooted.", at least 40 s, one query, "IP address has been changed.";
+# the same with /wait=ready (as soon as the device is back) and /wait=5.
 source "$(dirname "$0")/lib/common.bash" || exit 1
 e2e_require_lab
 
@@ -19,5 +20,43 @@ expect_reboot_wait reboot
 expect_time reboot 40 50
 log_echo "${args[@]}"
 expect_log reboot "${LOG_ECHO}02C0DE000051$LOG_OK"
+
+# /wait=ready with the same device back 3 s after its reboot: the same
+# output and log, in about 5 s (the query it misses while down holds 5 s).
+ready_devices=$(device_file ready <<'EOF'
+[ { "name": "boiler", "mac": "02:c0:de:00:00:51", "ip": "10.77.0.50", "gateway": "10.77.0.1",
+    "challenge": "fresh", "apply": "reboot", "reboot_ms": 3000 } ]
+EOF
+)
+lab_run ready --devices "$ready_devices" -- "${args[@]}" /wait=ready
+expect ready 0
+expect_ready_wait ready 3
+expect_time ready 3 9
+log_echo "${args[@]}" /wait=ready
+expect_log ready "${LOG_ECHO}02C0DE000051$LOG_OK"
+
+# On a terminal (script gives the tool one): the seconds waited and the
+# limit on standard error, each drawn over the one before, erased before the result.
+if command -v script >/dev/null; then
+  mkdir -p "$E2E_WORK/tty"
+  (cd "$E2E_WORK/tty" && timeout 60 "$E2E_SRC/scripts/lab" --devices "$ready_devices" -- \
+    script -qefc "$(printf '%q ' "$KELVOPROG" "${args[@]}" /wait=ready)" typescript >/dev/null 2>&1)
+  status=$?
+  screen=$(tr -d '\r' <"$E2E_WORK/tty/typescript")
+  if [ "$status" = 0 ] && [[ $screen == *$'rebooted.\n\e[KWaiting for the device: 0 s of 120 s\e[KWaiting for the device: 1 s of 120 s'* ]] &&
+     [[ $screen == *$' s of 120 s\e[KIP address has been changed.\n'* ]]; then
+    echo "ok   ready: the wait shown on a terminal and erased"
+  else
+    fail "ready: on a terminal (status $status): $(cat -v "$E2E_WORK/tty/typescript")"
+  fi
+else
+  echo "skipped ready on a terminal: no script (util-linux)"
+fi
+
+# /wait=5: a fixed wait of 5 s, then the one query.
+lab_run five --devices "$devices" -- "${args[@]}" /wait=5
+expect five 0
+expect_reboot_wait five 5
+expect_time five 5 10
 
 e2e_finish

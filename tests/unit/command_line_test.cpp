@@ -275,6 +275,22 @@ TEST(ParseCommandLine, RejectionsOfUnsafeValues) {
     EXPECT_EQ(0xFFFFFFFFu, broadcast.cmd.subnet);
 }
 
+TEST(ParseCommandLine, WaitAfterReboot) {
+    Parsed plain = Parse({"/set", "/mac=02c0de254074", "/wait="});  // empty: absent
+    ASSERT_TRUE(plain.ok) << plain.err;
+    EXPECT_EQ(kelvo::RebootWait::Fixed, plain.cmd.rebootWait);
+    EXPECT_EQ(40u, plain.cmd.waitSeconds);
+    EXPECT_EQ(kelvo::RebootWait::Ready, Parse({"/set", "/mac=auto", "/wait=Ready"}).cmd.rebootWait);
+    for (const char* seconds : {"1", "600", "0040"}) {
+        Parsed fixed = Parse({"/set", "/mac=auto", std::string("/wait=") + seconds});
+        ASSERT_TRUE(fixed.ok) << seconds;
+        EXPECT_EQ(kelvo::RebootWait::Fixed, fixed.cmd.rebootWait);
+        EXPECT_EQ(std::stoul(seconds), fixed.cmd.waitSeconds);
+    }
+    for (const char* bad : {"0", "601", "99999999999", "-1", "5s", " 5", "readyy"})
+        EXPECT_FALSE(Parse({"/set", "/mac=auto", std::string("/wait=") + bad}).ok) << bad;
+}
+
 TEST(ParseCommandLine, HelpAndOrderOfChecks) {
     // Help wins over every check but M1 and M2, value checks included.
     Parsed help = Parse({"/set", "/mac=zz", "/?"});

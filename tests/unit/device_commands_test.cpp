@@ -156,6 +156,12 @@ int32_t QUEXSetInterfaces(QuexHandle handle, const uint32_t* addresses, int32_t 
 
 namespace {
 
+// Pauses pass at once: the real waits are timed end to end.
+class UnpausedMessages : public kelvo::RunMessages {
+public:
+    void Pause(uint32_t) override {}
+};
+
 class DeviceCommands : public testing::Test {
 protected:
     void SetUp() override {
@@ -167,13 +173,8 @@ protected:
         std::strcpy(cmd_.password, "Brackwater");
         std::strcpy(cmd_.username, "root");
         std::memset(&device_, 0, sizeof device_);
-        savedWait_ = kelvo::RebootWaitMs;
-        kelvo::RebootWaitMs = 0;  // the real wait is timed end to end
     }
-    void TearDown() override {
-        kelvo::RebootWaitMs = savedWait_;
-        g_fake = nullptr;
-    }
+    void TearDown() override { g_fake = nullptr; }
     void StartCapture() {
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
@@ -193,8 +194,7 @@ protected:
     kelvo::CommandLine cmd_;
     QuexDeviceInfo device_;
     QuexHandle handle_ = nullptr;
-    kelvo::RunMessages messages_;
-    uint32_t savedWait_ = 0;
+    UnpausedMessages messages_;
     std::string out_, err_;
 };
 
@@ -537,6 +537,45 @@ TEST_F(DeviceCommands, DhcpModeChangeRebootsAndChecks) {
     EXPECT_EQ("ERROR: Failed to set DHCP mode for device.\n", err_);
 }
 
-TEST(RebootWait, DefaultsToFortySeconds) { EXPECT_EQ(40000u, kelvo::RebootWaitMs); }
+// /wait=ready: an answer that may still be the state before the reboot does
+// not end the wait; once a query went unanswered, the address decides.
+TEST_F(DeviceCommands, ReadyWaitLooksPastTheStateBeforeTheReboot) {
+    cmd_.rebootWait = kelvo::RebootWait::Ready;
+    device_ = Device(0x74, Address(10, 77, 0, 9));
+    device_.subnetMask = Address(255, 255, 0, 0);  // the asked address, another subnet mask
+    QuexDeviceInfo after = device_;
+    after.subnetMask = Address(255, 255, 255, 0);
+    fake_.deviceInfo = {{0, device_}, {0, device_}, {0, after}};
+    StartCapture();
+    EXPECT_TRUE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0,
+                                        Address(255, 255, 255, 0), messages_));
+    StopCapture();
+    EXPECT_EQ("Device has been rebooted.\nIP address has been changed.\n", out_);
+    EXPECT_TRUE(fake_.deviceInfo.empty());  // the old state did not end the wait
+
+    device_ = Device(0x74, Address(10, 77, 0, 2));
+    after = device_;
+    after.ipAddress = Address(10, 77, 0, 9);
+    after.subnetMask = Address(255, 0, 0, 0);
+    fake_.deviceInfo = {{0, device_}, {0, device_}, {-2, {}}, {0, after}, {0, after}};
+    StartCapture();
+    EXPECT_TRUE(kelvo::SetStaticNetwork(nullptr, device_, cmd_, Address(10, 77, 0, 9), 0,
+                                        Address(255, 255, 255, 0), messages_));
+    StopCapture();
+    EXPECT_EQ("Device has been rebooted.\nIP address has been changed.\n", out_);
+    EXPECT_EQ(1u, fake_.deviceInfo.size());  // back after the reboot: the address decided
+
+    // DHCP shows before the reboot too: only an answer after an unanswered query counts.
+    cmd_.useDhcp = 1;
+    device_ = Device(0x74, Address(10, 77, 0, 2));
+    after = device_;
+    after.dhcpEnabled = 1;
+    fake_.deviceInfo = {{0, after}, {0, after}, {-2, {}}, {0, after}, {0, after}};
+    StartCapture();
+    EXPECT_TRUE(kelvo::SetDhcpMode(nullptr, device_, cmd_, true, messages_));
+    StopCapture();
+    EXPECT_EQ("Device has been rebooted.\nDHCP mode has been changed.\n", out_);
+    EXPECT_EQ(1u, fake_.deviceInfo.size());
+}
 
 }  // namespace

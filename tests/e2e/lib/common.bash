@@ -268,14 +268,16 @@ log_echo() { local a s=""; for a in "$@"; do s+="$a "; done; LOG_ECHO=$s$LOG_HEA
 LOG_OK=$'\tOK\n'
 LOG_ERROR=$'\tERROR\n'
 
-# expect_reboot_wait CASE: the reboot message, then at least 40 s (and not
-# much more) until the device is queried again. Strict on the device's own
-# clock (its reboot reply sent, which the message follows, to the next
-# query); from the tool's output with 0.1 s for the capture's scheduling
-# under load (it still tells a message printed after the wait).
+# expect_reboot_wait CASE [SECONDS]: the reboot message, then at least
+# SECONDS (default 40, and not much more) until the device is queried again.
+# Strict on the device's own clock (its reboot reply sent, which the message
+# follows, to the next query); from the tool's output with 0.1 s for the
+# capture's scheduling under load (it still tells a message printed after
+# the wait).
 expect_reboot_wait() {
-  local case=$1
-  expect_gap "$case" "Device has been rebooted." event=recv,type=1 event=send,type=6 39.9 43
+  local case=$1 wait=${2:-40}
+  expect_gap "$case" "Device has been rebooted." event=recv,type=1 event=send,type=6 \
+    "$(awk -v w="$wait" 'BEGIN { print w - 0.1 }')" $((wait + 3))
   local reply query gap
   reply=$(jtimes "$case" event=send,type=6 | tail -1)
   query=$(jtimes "$case" event=recv,type=1 | awk -v r="$reply" '$1 > r { print; exit }')
@@ -284,10 +286,45 @@ expect_reboot_wait() {
     return
   fi
   gap=$(awk -v a="$reply" -v b="$query" 'BEGIN { print (b - a) / 1000 }')
-  in_range "$gap" 40 43 && echo "ok   $case: the device was queried $gap s after its reboot reply" ||
-    fail "$case: the device was queried $gap s after its reboot reply, want 40 to 43 s"
+  in_range "$gap" "$wait" $((wait + 3)) && echo "ok   $case: the device was queried $gap s after its reboot reply" ||
+    fail "$case: the device was queried $gap s after its reboot reply, want $wait to $((wait + 3)) s"
   local after
   after=$(jtimes "$case" event=recv,type=1 | awk -v r="$reply" '$1 > r' | wc -l)
   [ "$after" = 1 ] && echo "ok   $case: one query after the reboot" ||
     fail "$case: $after queries after the reboot, want 1"
+}
+
+# expect_ready_wait CASE BACK: /wait=ready with a device that is back BACK s
+# after its reboot reply. On the device's clock: the first query follows
+# the reply within 1 s, no query starts less than a second after the one
+# before, at least one went unanswered (the reboot was seen), and the one
+# that ended the wait was answered within 5.5 s of the device's return (a
+# query it missed holds for 5 s) and was the last.
+expect_ready_wait() {
+  local case=$1 back=$2 reply
+  reply=$(jtimes "$case" event=send,type=6 | tail -1)
+  [ -n "$reply" ] || { fail "$case: no reboot reply in the journal"; return; }
+  local verdict
+  verdict=$(awk -v r="$reply" -v back="$back" '
+    FNR == 1 { file++ }
+    file == 1 && $1 >= r { n++; q[n] = $1 }
+    file == 2 && $1 >= r && answered == "" { answered = $1 }
+    END {
+      if (n == 0) { print "no query after the reboot"; exit }
+      if (q[1] - r > 1000) { printf "first query %.1f s after the reboot reply\n", (q[1] - r) / 1000; exit }
+      for (i = 2; i <= n; i++)
+        if (q[i] - q[i - 1] < 990) { printf "queries %.2f s apart\n", (q[i] - q[i - 1]) / 1000; exit }
+      if (answered == "" || answered < q[n]) { print "the last query was not the answered one"; exit }
+      late = (answered - r) / 1000 - back
+      if (late < 0 || late > 5.5) { printf "answered %.2f s after the device was back\n", late; exit }
+      printf "ok %d queries, answered %.2f s after the device was back\n", n, late
+    }' <(jtimes "$case" event=recv,type=1) <(jtimes "$case" event=decision,type=1,action=answer))
+  case "$verdict" in
+    ok*) echo "ok   $case: ${verdict#ok }" ;;
+    *) fail "$case: $verdict" ;;
+  esac
+  local missed
+  missed=$(jcount "$case" event=decision,type=1,action=ignore,reason=rebooting)
+  [ "$missed" -ge 1 ] && echo "ok   $case: unanswered while it rebooted: $missed" ||
+    fail "$case: no query went unanswered: the reboot was not seen"
 }

@@ -10,7 +10,7 @@
 # scenario run side by side.
 #
 # usage: commands.sh SCENARIO   (discover, set_plain, set_digest, set_refused,
-#                                set_missing, upload, upload_failures, formats,
+#                                set_missing, set_ready, upload, upload_failures, formats,
 #                                credentials, plan, plan_interrupt, upload_stalled,
 #                                console, installer)
 # env:   KELVOPROG_EXE, KELVO_INSTALLER (the setup program), KELVO_SOURCE_DIR, KELVO_HOST_BINARY_DIR (Linux build with
@@ -173,6 +173,22 @@ case "$scenario" in
     run set_missing -- /set /mac=02c0de999999 /ip=10.77.0.84
     same set_missing
     status_is set_missing 4
+    ;;
+  set_ready)
+    # /wait=ready: a device back 3 s after its reboot is checked as soon as it
+    # answers, not after 40 s; the output is the fixed wait's.
+    cat >"$work/ready.json" <<'EOF'
+[ { "name": "boiler", "mac": "02:c0:de:31:00:05", "ip": "10.77.0.64", "gateway": "10.77.0.1",
+    "challenge": "fresh", "apply": "reboot", "reboot_ms": 3000 } ]
+EOF
+    prepare set_ready
+    run set_ready --devices "$work/ready.json" -- /set /mac=02c0de310005 /ip=10.77.0.87 /wait=ready
+    same set_ready
+    status_is set_ready 0
+    contains set_ready "IP address has been changed."
+    elapsed=$(cat "$work/set_ready/windows/elapsed")
+    awk -v t="$elapsed" 'BEGIN { exit !(t >= 3 && t < 20) }' && echo "set_ready: ran $elapsed s on Windows" ||
+      fail "set_ready: ran $elapsed s on Windows, want 3 to 20 s (not the 40 s wait)"
     ;;
   upload)
     # A backslash path: the file lands under the text after the last backslash.
