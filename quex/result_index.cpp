@@ -8,6 +8,7 @@
 
 #include "quex/guarded_list.h"
 #include "quex/mac_key.h"
+#include "quex/packed_record.h"
 
 namespace quex {
 
@@ -17,8 +18,8 @@ struct ResultIndex {
 
 namespace {
 
-void Forget(ResultIndex* index, const QuexDeviceRecord* record) {
-    const auto found = index->counts.find(MacKey(record->info.macAddress));
+void Forget(ResultIndex* index, const uint8_t* mac) {
+    const auto found = index->counts.find(MacKey(mac));
     if (found == index->counts.end()) return;
     if (--found->second == 0) index->counts.erase(found);
 }
@@ -58,21 +59,33 @@ bool StoreResult(QuexContext* context, QuexDeviceRecord* record, bool unique) {
         DeleteDeviceRecord(record);
         return false;
     }
-    // A fresh record cannot be listed already: no walk of the list.
-    if (ListAppend(context->results, record) < 0) {
-        Forget(context->resultIndex, record);
+    // Waiting records are kept packed; a fresh one cannot be listed
+    // already: no walk of the list.
+    PackedRecord* packed = PackRecord(*record);
+    if (packed == nullptr || ListAppend(context->results, packed) < 0) {
+        Forget(context->resultIndex, record->info.macAddress);
+        FreePackedRecord(packed);
         DeleteDeviceRecord(record);
         return false;
     }
+    DeleteDeviceRecord(record);
     return true;
 }
 
 QuexDeviceRecord* TakeResult(QuexContext* context) {
     if (context == nullptr || context->results == nullptr) return nullptr;
     const std::lock_guard guard(ListMutex(context->results));
-    auto* record = static_cast<QuexDeviceRecord*>(ListPopFront(context->results));
-    if (record != nullptr && context->resultIndex != nullptr) Forget(context->resultIndex, record);
-    return record;
+    while (auto* packed = static_cast<PackedRecord*>(ListPopFront(context->results))) {
+        QuexDeviceRecord unpacked;
+        UnpackRecord(packed, &unpacked);
+        FreePackedRecord(packed);
+        if (context->resultIndex != nullptr) Forget(context->resultIndex, unpacked.info.macAddress);
+        // Without memory for the record, this result is dropped as a store
+        // without memory drops one, and the next is tried.
+        auto* record = new (std::nothrow) QuexDeviceRecord(unpacked);
+        if (record != nullptr) return record;
+    }
+    return nullptr;
 }
 
 int32_t IndexedCount(QuexContext* context, const uint8_t* mac) {
@@ -89,8 +102,11 @@ bool ResultIndexMatchesList(QuexContext* context) {
     const std::lock_guard guard(ListMutex(context->results));
     try {
         std::unordered_map<uint64_t, uint32_t> listed;
-        for (GuardedListNode* node = context->results->head; node != nullptr; node = node->next)
-            ++listed[MacKey(static_cast<const QuexDeviceRecord*>(node->item)->info.macAddress)];
+        QuexDeviceRecord record;
+        for (GuardedListNode* node = context->results->head; node != nullptr; node = node->next) {
+            UnpackRecord(static_cast<const PackedRecord*>(node->item), &record);
+            ++listed[MacKey(record.info.macAddress)];
+        }
         return listed == context->resultIndex->counts;
     } catch (...) {
         return false;

@@ -15,6 +15,7 @@
 #include "quex/context.h"
 #include "quex/device_record.h"
 #include "quex/guarded_list.h"
+#include "quex/result_index.h"
 #include <quex/quex.h>
 
 namespace {
@@ -334,7 +335,7 @@ protected:
             std::snprintf(record->info.modelName, sizeof record->info.modelName, "model-%d", next_);
             record->resultCode = 0xEE;  // never copied out
             ++next_;
-            ASSERT_GE(ListAdd(context_->results, record), 0);
+            ASSERT_TRUE(StoreResult(context_, record, false));
         }
     }
     int next_ = 0;
@@ -368,12 +369,13 @@ TEST_F(SearchResultsTest, CapacityAndArrivalOrder) {
 }
 
 TEST_F(SearchResultsTest, CopyIsTheRecordImageByteForByte) {
-    AddRecords(1);
-    auto* record = static_cast<QuexDeviceRecord*>(ListGetAt(context_->results, 0));
+    QuexDeviceRecord* record = NewDeviceRecord(context_->magic);
     ASSERT_NE(record, nullptr);
+    std::memcpy(record->info.macAddress, kMac, 6);
     for (size_t i = 100; i < 200; ++i) reinterpret_cast<uint8_t*>(&record->info)[i] = uint8_t(i);
     QuexDeviceInfo expected;
     std::memcpy(&expected, &record->info, sizeof expected);
+    ASSERT_TRUE(StoreResult(context_, record, false));
     QuexDeviceInfo out;
     ASSERT_EQ(QUEXGetSearchResults(handle_, &out, 1), 1);
     EXPECT_EQ(std::memcmp(&out, &expected, sizeof out), 0);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -54,6 +55,44 @@ protected:
 
     QuexHandle handle_ = nullptr;
 };
+
+// Waiting records are kept packed: every byte must come back, whatever the
+// mix of zero runs (short, long, at either end) and other bytes.
+TEST_F(ResultIndexTest, WaitingRecordsComeBackByteForByte) {
+    std::vector<std::vector<uint8_t>> images;
+    const size_t size = sizeof(quex::QuexDeviceRecord);
+    images.emplace_back(size, 0x00);
+    images.emplace_back(size, 0xFF);
+    std::vector<uint8_t> runs(size);
+    uint32_t seed = 12345;
+    for (size_t at = 0; at < size;) {  // alternating runs of 1 to 9 bytes, zeros or noise
+        seed = seed * 1103515245u + 12345u;
+        const size_t length = 1 + (seed >> 16) % 9;
+        for (size_t i = at; i < at + length && i < size; ++i)
+            runs[i] = (seed >> 8) % 2 ? 0 : static_cast<uint8_t>(1 + (seed >> 20) % 255);
+        at += length;
+    }
+    runs[0] = 0;
+    runs[size - 1] = 7;
+    images.push_back(runs);
+    runs[size - 1] = 0;
+    runs[size - 2] = 0;
+    images.push_back(runs);
+    for (uint32_t i = 0; i < images.size(); ++i) {
+        MacOf(i, images[i].data() + offsetof(QuexDeviceInfo, macAddress));
+        auto* record = quex::NewDeviceRecord(handle_->magic);
+        ASSERT_NE(record, nullptr);
+        std::memcpy(static_cast<void*>(record), images[i].data(), size);
+        ASSERT_TRUE(quex::StoreResult(handle_, record, true)) << i;
+    }
+    for (uint32_t i = 0; i < images.size(); ++i) {
+        quex::QuexDeviceRecord* record = quex::TakeResult(handle_);
+        ASSERT_NE(record, nullptr) << i;
+        EXPECT_EQ(0, std::memcmp(record, images[i].data(), size)) << i;
+        quex::DeleteDeviceRecord(record);
+    }
+    EXPECT_EQ(nullptr, quex::TakeResult(handle_));
+}
 
 TEST_F(ResultIndexTest, SynchronousStoreKeepsTheFirstAnswerOfEachDevice) {
     for (uint32_t i = 0; i < 100; ++i) EXPECT_TRUE(Store(i, true));
