@@ -119,12 +119,10 @@ TEST(PlanFile, DiscoveryFileIsAPlan) {
 }
 
 TEST(PlanFile, DiscoveryColumnFaults) {
-    EXPECT_EQ("p.csv:2: The ip value \"dhcp\" and the dhcp value \"false\" contradict each other.",
-              Problem("mac,ip,dhcp\n02c0de000001,dhcp,false\n"));
     EXPECT_EQ("p.csv:2: The dhcp value is not true or false.", Problem("mac,dhcp\n02c0de000001,yes\n"));
     EXPECT_EQ("p.csv:2: The magic value is not a packet magic such as TELQ or 0x54454C51.",
               Problem("mac,magic\n02c0de000001,0xABCD\n"));
-    // The same device asking for two things: refused with both lines.
+    // The same address, but DHCP on one row: two things asked of one device.
     EXPECT_EQ("p.csv:3: MAC 02:C0:DE:00:00:01 is planned twice (line 2).",
               Problem(kDiscoveryHeader + DiscoveryRow("10.0.0.50", "02:C0:DE:00:00:01", "false", "TELQ") +
                       DiscoveryRow("10.0.0.50", "02:C0:DE:00:00:01", "true", "HAPF")));
