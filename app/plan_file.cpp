@@ -32,24 +32,43 @@ namespace kelvo {
 
 namespace {
 
-enum class Column { Mac, Ip, Subnet, Gateway };
+enum class Column { Mac, Ip, Subnet, Gateway, Dhcp, Magic, Unused };
+
+// A column of the header: what it holds, and its name as the gate names it.
+struct HeaderColumn {
+    Column column;
+    std::string name;  // lower case, trimmed
+};
 
 // A cell or a column name is at most as long as a credential on the command line.
 constexpr size_t kMaxCellLength = 255;
+// An unused column holds a device's own text as /discover wrote it: up to
+// 255 bytes, each of which may have become a 3-byte U+FFFD, and aux_data's
+// 255 bytes in hexadecimal.
+constexpr size_t kMaxUnusedCellLength = 1024;
 
-// The option word whose value a column holds, as the gate names it.
-const char* OptionWord(Column column) {
-    switch (column) {
+// The columns of /discover /format=csv that a plan reads but does not use.
+const char* const kUnusedColumns[] = {"model",    "interface",  "interface_name", "version",  "vendor_guid",
+                                      "aux_text", "aux_number", "aux_address",    "aux_byte", "aux_data"};
+
+// What a row's "dhcp" cell says.
+enum class DhcpCell { Absent, On, Off };
+
+// The subject a cell's refusal names: the option word whose value a column
+// holds, else the column's own name.
+std::string CellSubject(const HeaderColumn& column) {
+    switch (column.column) {
     case Column::Mac:
-        return "/mac";
+        return "/mac value";
     case Column::Ip:
-        return "/ip";
+        return "/ip value";
     case Column::Subnet:
-        return "/subnet";
+        return "/subnet value";
     case Column::Gateway:
-        return "/gateway";
+        return "/gateway value";
+    default:
+        return column.name + " value";
     }
-    return "";
 }
 
 std::string Lowered(std::string text) {
@@ -77,20 +96,51 @@ std::vector<std::string> Cells(char* line) {
     return cells;
 }
 
-// The columns the command takes: /set all four, /upload mac and ip.
-bool ColumnFor(const std::string& name, int32_t command, Column& column) {
+// The columns the command takes: /set mac, ip, subnet, gateway, dhcp and
+// magic; /upload mac, ip and magic, its other columns unused; both the rest
+// of /discover's columns unused.
+bool ColumnFor(const std::string& name, int32_t command, HeaderColumn& column) {
     static const std::map<std::string, Column> kColumns = {
-        {"mac", Column::Mac}, {"ip", Column::Ip}, {"subnet", Column::Subnet}, {"gateway", Column::Gateway}};
-    const auto found = kColumns.find(Lowered(Trimmed(name)));
-    if (found == kColumns.end()) return false;
-    if (command != CommandSet && (found->second == Column::Subnet || found->second == Column::Gateway))
-        return false;
-    column = found->second;
-    return true;
+        {"mac", Column::Mac},         {"ip", Column::Ip},     {"subnet", Column::Subnet},
+        {"gateway", Column::Gateway}, {"dhcp", Column::Dhcp}, {"magic", Column::Magic}};
+    column.name = Lowered(Trimmed(name));
+    const auto found = kColumns.find(column.name);
+    if (found != kColumns.end()) {
+        const bool setOnly = found->second == Column::Subnet || found->second == Column::Gateway ||
+                             found->second == Column::Dhcp;
+        column.column = command != CommandSet && setOnly ? Column::Unused : found->second;
+        return true;
+    }
+    for (const char* unused : kUnusedColumns)
+        if (column.name == unused) {
+            column.column = Column::Unused;
+            return true;
+        }
+    return false;
 }
 
-// One value into row; the command line's own rejection text otherwise.
-bool TakeValue(Column column, const std::string& value, int32_t command, PlanRow& row, const char*& problem) {
+// A magic as /discover writes it: its four characters, or 0x and eight
+// hexadecimal digits. A leading "'" that guarded it from a spreadsheet is
+// taken off again.
+bool ParseMagicCell(std::string text, uint32_t& magic) {
+    if (text.size() == 5 && text[0] == '\'' && std::strchr("=+-@", text[1]) != nullptr) text.erase(0, 1);
+    if (text.size() == 4) {
+        magic = 0;
+        for (char c : text) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte > 0x7E) return false;
+            magic = magic << 8 | byte;
+        }
+        return true;
+    }
+    return text.size() == 10 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+           ParseHexValue(text.c_str(), text.size(), &magic) && magic != 0;
+}
+
+// One value into row (and the dhcp cell's word into dhcp); the command
+// line's own rejection text otherwise.
+bool TakeValue(Column column, const std::string& value, int32_t command, PlanRow& row, DhcpCell& dhcp,
+               const char*& problem) {
     switch (column) {
     case Column::Mac:
         if (!ParseMacAddress(value.c_str(), value.size(), row.mac)) {
@@ -121,8 +171,62 @@ bool TakeValue(Column column, const std::string& value, int32_t command, PlanRow
     case Column::Gateway:
         problem = kGatewayValueRejection;
         return value.empty() || platform::ParseIPv4(value.c_str(), &row.gateway);
+    case Column::Dhcp:
+        problem = "The dhcp value is not true or false.";
+        if (value.empty()) return true;
+        if (EqualsIgnoreCase(value, "true"))
+            dhcp = DhcpCell::On;
+        else if (EqualsIgnoreCase(value, "false"))
+            dhcp = DhcpCell::Off;
+        else
+            return false;
+        return true;
+    case Column::Magic:
+        problem = "The magic value is not a packet magic such as TELQ or 0x54454C51.";
+        if (value.empty()) return true;
+        if (!ParseMagicCell(value, row.magics[0])) return false;
+        row.magicCount = 1;
+        return true;
+    case Column::Unused:
+        return true;
     }
     return false;
+}
+
+// The dhcp cell over the ip cell: "true" asks for DHCP (the address beside it
+// is only what the device reported), "false" for the static address.
+bool TakeDhcpCell(DhcpCell dhcp, int32_t command, PlanRow& row, const char*& problem) {
+    if (command != CommandSet || dhcp == DhcpCell::Absent) return true;
+    if (dhcp == DhcpCell::Off && row.useDhcp) {
+        problem = "The ip value \"dhcp\" and the dhcp value \"false\" contradict each other.";
+        return false;
+    }
+    if (dhcp == DhcpCell::On) {
+        row.useDhcp = 1;
+        row.ip = 0;
+    }
+    return true;
+}
+
+// Two rows of one device that ask for the same settings.
+bool AskTheSame(const PlanRow& a, const PlanRow& b) {
+    if (a.useDhcp != b.useDhcp) return false;
+    return a.useDhcp || (a.ip == b.ip && a.subnet == b.subnet && a.gateway == b.gateway);
+}
+
+// The kept row of a device locates it by the magics of both rows (no
+// magic on either: the command line's); false past two magics.
+bool JoinMagics(PlanRow& kept, const PlanRow& row) {
+    if (kept.magicCount == 0) return true;
+    if (row.magicCount == 0) {
+        kept.magicCount = 0;
+        return true;
+    }
+    for (uint32_t i = 0; i < kept.magicCount; ++i)
+        if (kept.magics[i] == row.magics[0]) return true;
+    if (kept.magicCount == 2) return false;
+    kept.magics[kept.magicCount++] = row.magics[0];
+    return true;
 }
 
 std::string At(const std::string& fileName, int line) { return fileName + ":" + std::to_string(line) + ": "; }
@@ -130,9 +234,10 @@ std::string At(const std::string& fileName, int line) { return fileName + ":" + 
 // The lines of a plan into rows; false with the first fault in problem.
 bool ParseLines(const std::string& fileName, io::LineReader& reader, int32_t command,
                 std::vector<PlanRow>& rows, std::string& problem) {
-    std::vector<Column> columns;
+    std::vector<HeaderColumn> columns;
     bool haveHeader = false;
-    std::map<std::string, int> macLines, addressLines;
+    std::map<std::string, size_t> macRows;  // the row kept for each MAC
+    std::map<std::string, int> addressLines;
 
     while (char* text = reader.next_line()) {
         if (SkippedLines::is_comment(text)) continue;
@@ -153,17 +258,17 @@ bool ParseLines(const std::string& fileName, io::LineReader& reader, int32_t com
                     problem = At(fileName, line) + refusal;
                     return false;
                 }
-                Column column;
+                HeaderColumn column;
                 if (!ColumnFor(name, command, column)) {
                     problem = At(fileName, line) + "Unknown column \"" + Trimmed(name) + "\".";
                     return false;
                 }
-                for (Column seen : columns)
-                    if (seen == column) {
+                for (const HeaderColumn& seen : columns)
+                    if (seen.name == column.name) {
                         problem = At(fileName, line) + "Column \"" + Trimmed(name) + "\" is named twice.";
                         return false;
                     }
-                hasMac = hasMac || column == Column::Mac;
+                hasMac = hasMac || column.column == Column::Mac;
                 columns.push_back(column);
             }
             if (!hasMac) {
@@ -180,8 +285,10 @@ bool ParseLines(const std::string& fileName, io::LineReader& reader, int32_t com
         }
         for (size_t i = 0; i < columns.size(); ++i) {
             std::string refusal;
-            if (AdmitText(std::string(OptionWord(columns[i])) + " value", fields[i], refusal,
-                          kMaxCellLength) != TextVerdict::Admitted) {
+            // Every cell passes the gate, the unused ones too.
+            const size_t maxLength =
+                columns[i].column == Column::Unused ? kMaxUnusedCellLength : kMaxCellLength;
+            if (AdmitText(CellSubject(columns[i]), fields[i], refusal, maxLength) != TextVerdict::Admitted) {
                 problem = At(fileName, line) + refusal;
                 return false;
             }
@@ -189,19 +296,36 @@ bool ParseLines(const std::string& fileName, io::LineReader& reader, int32_t com
         PlanRow row;
         std::memset(&row, 0, sizeof row);
         row.line = line;
+        DhcpCell dhcp = DhcpCell::Absent;
+        const char* rejection = "";
         for (size_t i = 0; i < columns.size(); ++i) {
-            const char* rejection = "";
-            if (!TakeValue(columns[i], Trimmed(fields[i]), command, row, rejection)) {
+            // A magic's letters are kept as they are, spaces too.
+            const std::string value = columns[i].column == Column::Magic ? fields[i] : Trimmed(fields[i]);
+            if (!TakeValue(columns[i].column, value, command, row, dhcp, rejection)) {
                 problem = At(fileName, line) + rejection;
                 return false;
             }
         }
-        const std::string mac = FormatMac(row.mac);
-        const auto macSeen = macLines.emplace(mac, line);
-        if (!macSeen.second) {
-            problem = At(fileName, line) + "MAC " + mac + " is planned twice (line " +
-                      std::to_string(macSeen.first->second) + ").";
+        if (!TakeDhcpCell(dhcp, command, row, rejection)) {
+            problem = At(fileName, line) + rejection;
             return false;
+        }
+        // A device that answered both magics stands in a discovery file twice.
+        const std::string mac = FormatMac(row.mac);
+        const auto macSeen = macRows.emplace(mac, rows.size());
+        if (!macSeen.second) {
+            PlanRow& kept = rows[macSeen.first->second];
+            if (!AskTheSame(kept, row)) {
+                problem = At(fileName, line) + "MAC " + mac + " is planned twice (line " +
+                          std::to_string(kept.line) + ").";
+                return false;
+            }
+            if (!JoinMagics(kept, row)) {
+                problem = At(fileName, line) + "MAC " + mac + " is planned with more than two magics (line " +
+                          std::to_string(kept.line) + ").";
+                return false;
+            }
+            continue;
         }
         if (command == CommandSet && !row.useDhcp && row.ip != 0) {
             const std::string address = platform::FormatIPv4(row.ip);

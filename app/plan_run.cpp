@@ -213,6 +213,10 @@ CommandLine RowCommandLine(const CommandLine& cmd, const PlanRow& row) {
     rowCmd.ip = row.ip;
     rowCmd.subnet = row.subnet;
     rowCmd.gateway = row.gateway;
+    if (row.magicCount > 0) {
+        std::memcpy(rowCmd.magics, row.magics, sizeof rowCmd.magics);
+        rowCmd.magicCount = row.magicCount;
+    }
     rowCmd.planPath[0] = '\0';
     return rowCmd;
 }

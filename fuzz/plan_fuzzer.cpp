@@ -8,6 +8,7 @@
 // as the same values. Run by libFuzzer (KELVO_FUZZ), and over the saved
 // corpus by corpus_replay.cpp in every build with tests.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -76,6 +77,8 @@ void RequireSingleRunAccepts(std::vector<std::string> arguments, const kelvo::Pl
     kelvo::SetProcessArguments(0, nullptr);
     Require(accepted && printed.empty());
     if (arguments[2].rfind("/mac=", 0) == 0) Require(std::memcmp(cmd.mac, row.mac, sizeof cmd.mac) == 0);
+    if (arguments.back().rfind("/vendorid=", 0) == 0)
+        Require(cmd.magicCount == 1 && cmd.magics[0] == row.magics[0]);
     if (cmd.command == kelvo::CommandSet)
         Require(cmd.useDhcp == row.useDhcp && cmd.ip == row.ip && cmd.subnet == row.subnet &&
                 cmd.gateway == row.gateway);
@@ -89,7 +92,16 @@ void CheckRow(const kelvo::PlanRow& row, int32_t command, const std::vector<std:
     for (size_t i = 0; i < line.size(); ++i)
         Require(!IsControl(line[i]) || line[i] == '\t' || (line[i] == '\r' && i + 1 == line.size()));
     Require(!kelvo::IsZeroMac(row.mac));
+    Require(row.magicCount <= 2);
+    for (uint32_t i = 0; i < row.magicCount; ++i) Require(row.magics[i] != 0);
     const std::string mac = "/mac=" + kelvo::FormatMac(row.mac);
+    // One magic of its own: the single run's /vendorid.
+    std::vector<std::string> magic;
+    if (row.magicCount == 1) {
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08X", row.magics[0]);
+        magic.push_back(std::string("/vendorid=") + hex);
+    }
     if (command == kelvo::CommandSet) {
         std::vector<std::string> arguments = {"/set", mac};
         if (row.useDhcp)
@@ -98,12 +110,15 @@ void CheckRow(const kelvo::PlanRow& row, int32_t command, const std::vector<std:
             arguments.push_back("/ip=" + platform::FormatIPv4(row.ip));
         if (row.subnet != 0) arguments.push_back("/subnet=" + platform::FormatIPv4(row.subnet));
         if (row.gateway != 0) arguments.push_back("/gateway=" + platform::FormatIPv4(row.gateway));
+        arguments.insert(arguments.end(), magic.begin(), magic.end());
         RequireSingleRunAccepts(arguments, row);
         return;
     }
     Require(!row.useDhcp && row.subnet == 0 && row.gateway == 0);
     // A single upload takes /mac or /ip, never both.
-    RequireSingleRunAccepts({"/upload", mac}, row);
+    std::vector<std::string> byMac = {"/upload", mac};
+    byMac.insert(byMac.end(), magic.begin(), magic.end());
+    RequireSingleRunAccepts(byMac, row);
     if (row.ip != 0) RequireSingleRunAccepts({"/upload", "/ip=" + platform::FormatIPv4(row.ip)}, row);
 }
 

@@ -101,6 +101,54 @@ got=$(device_lines "$E2E_WORK/ready/split/out")
 expect_count ready event=decision,type=1,action=ignore,reason=rebooting 2 "one query of each device missed while it rebooted"
 expect_time ready 3 10
 
+# The spreadsheet round trip: /discover /format=csv, the addresses edited,
+# fed back as the plan. The boiler and the sensor answer both magics and
+# stand twice (one device each); the DHCP sensor's row says dhcp true, so it
+# is asked for nothing and keeps its lease; the others get the edited
+# addresses. Lines, log and status are a single run's.
+trip=$(device_file plan_trip <<'EOF2'
+{
+  "defaults": { "gateway": "10.77.0.1", "reboot_ms": 3000 },
+  "devices": [
+    { "name": "boiler", "mac": "02:c0:de:00:02:01", "ip": "10.77.0.61", "magics": ["TELQ", "HAPF"],
+      "challenge": "fresh", "lease": "10.77.0.124" },
+    { "name": "sensor", "mac": "02:c0:de:00:02:02", "ip": "10.77.0.123", "dhcp": true, "lease": "10.77.0.123",
+      "magics": ["TELQ", "HAPF"] },
+    { "name": "pump", "mac": "02:c0:de:00:02:03", "ip": "10.77.0.63", "magics": ["HAPF"], "model": "KV-110, Pump" }
+  ]
+}
+EOF2
+)
+lab_run trip_discover --devices "$trip" -- /discover /format=csv
+[ "$(grep -c 02:C0:DE:00:02:0 "$E2E_WORK/trip_discover/split/out")" = 5 ] ||
+  fail "trip: the discovery file:"$'\n'"$(cat "$E2E_WORK/trip_discover/split/out")"
+sed 's/^10\.77\.0\.6/10.77.0.9/' "$E2E_WORK/trip_discover/split/out" >"$E2E_WORK/site.csv"
+args=(/set /plan=site.csv /wait=ready)
+lab_run trip --devices "$trip" --cwd-file "$E2E_WORK/site.csv" site.csv -- "${args[@]}"
+got=$(device_lines "$E2E_WORK/trip/split/out")
+[ "$got" = $'02:C0:DE:00:02:01  10.77.0.91  OK  IP address has been changed.\n02:C0:DE:00:02:02  10.77.0.123  OK  \n02:C0:DE:00:02:03  10.77.0.93  OK  IP address has been changed.' ] &&
+  echo "ok   trip: one line per device" || fail "trip: device lines: $got"
+[ "$(tail -1 "$E2E_WORK/trip/split/out")" = "3 devices done, 0 failed." ] || fail "trip: summary: $(tail -1 "$E2E_WORK/trip/split/out")"
+[ "$(cat "$E2E_WORK/trip/split/status")" = 0 ] || fail "trip: status $(cat "$E2E_WORK/trip/split/status"), want 0"
+log_echo "${args[@]}"
+log=$E2E_WORK/trip/split/cwd/kelvoprog.log
+entries=$(tail -c +$((${#LOG_ECHO} + 1)) "$log" | sort | tr '\t\n' '  ')
+cmp -s <(printf '%s' "$LOG_ECHO") <(head -c ${#LOG_ECHO} "$log") && [ "$entries" = "02C0DE000201 OK 02C0DE000202 OK 02C0DE000203 OK " ] &&
+  echo "ok   trip: the log" || fail "trip: log: $(cat "$log")"
+expect_count trip event=decision,type=3,action=accept 2 "the two static devices got their addresses"
+expect_count trip event=decision,type=7 0 "no device asked for a change of mode"
+
+# The dhcp column over the address beside it, and the magic column: the
+# static boiler is asked for DHCP, the DHCP sensor for a static address, and
+# neither is looked for with TELQ.
+printf '%s\n' ip,mac,dhcp,magic 10.77.0.61,02c0de000201,true,HAPF 10.77.0.92,02c0de000202,false,HAPF >"$E2E_WORK/columns.csv"
+lab_run columns --devices "$trip" --cwd-file "$E2E_WORK/columns.csv" plan.csv -- /set /plan=plan.csv /wait=ready
+got=$(device_lines "$E2E_WORK/columns/split/out")
+[ "$got" = $'02:C0:DE:00:02:01  10.77.0.124  OK  DHCP mode has been changed.\n02:C0:DE:00:02:02  10.77.0.92  OK  IP address has been changed.' ] &&
+  echo "ok   columns: dhcp honoured" || fail "columns: device lines: $got"
+[ "$(cat "$E2E_WORK/columns/split/status")" = 0 ] || fail "columns: status $(cat "$E2E_WORK/columns/split/status"), want 0"
+expect_count columns event=recv,magic=TELQ 0 "located with HAPF only"
+
 # /format=json: one object per device (with its plan line), then the
 # summary; everything else on standard error.
 printf '%s\n' mac,ip 02c0de000101,10.77.0.81 02c0de000104,10.77.0.84 >"$E2E_WORK/json.csv"
@@ -122,7 +170,9 @@ expect hostile 3
 # /upload: the one firmware to every row's host (the lab's FTP server), two at once.
 if /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null; then
   head -c 20000 /dev/urandom >"$E2E_WORK/fw.bin"
-  printf '%s\n' mac,ip 02c0de000101,10.77.0.2 02c0de000104,10.77.0.2 >"$E2E_WORK/upload.csv"
+  # As /discover writes it: ip is the FTP host, subnet, gateway and dhcp unused.
+  printf '%s\n' ip,mac,model,subnet,gateway,dhcp,magic 10.77.0.2,02:C0:DE:00:01:01,Fast,255.255.255.0,,true,TELQ \
+    10.77.0.2,02:C0:DE:00:01:04,Locked,255.255.255.0,,false,TELQ >"$E2E_WORK/upload.csv"
   lab_run upload --devices "$devices" --ftp --cwd-file "$E2E_WORK/upload.csv" plan.csv \
     --cwd-file "$E2E_WORK/fw.bin" fw.bin -- /upload /plan=plan.csv /firmware=fw.bin /parallel=2
   got=$(device_lines "$E2E_WORK/upload/split/out")
@@ -144,12 +194,17 @@ reject() {
   expect_count "$name" event=recv 0 "nothing sent"
   [ -e "$E2E_WORK/$name/split/cwd/kelvoprog.log" ] && fail "$name: a log was written"
 }
-reject unknown_column 'plan.csv:1: Unknown column "vlan".' $'mac,ip,vlan\n02c0de000101,10.77.0.81,3\n'
+# /discover's columns are known, any other is not.
+reject unknown_column 'plan.csv:1: Unknown column "vlan".' $'mac,ip,model,vlan\n02c0de000101,10.77.0.81,KV,3\n'
 reject no_mac_column 'plan.csv:2: No "mac" column.' $'# addresses only\nip\n10.77.0.81\n'
 reject bad_value 'plan.csv:3: The /subnet value is not a valid subnet mask.' \
   $'mac,ip,subnet\n02c0de000101,10.77.0.81,\n02c0de000102,10.77.0.82,255.255.255.x\n'
 reject mac_twice 'plan.csv:4: MAC 02:C0:DE:00:01:01 is planned twice (line 2).' \
   $'mac,ip\n02c0de000101,10.77.0.81\n02c0de000102,dhcp\n02:c0:de:00:01:01,10.77.0.83\n'
+reject mac_twice_magics 'plan.csv:3: MAC 02:C0:DE:00:01:01 is planned twice (line 2).' \
+  $'ip,mac,magic\n10.77.0.81,02c0de000101,TELQ\n10.77.0.82,02c0de000101,HAPF\n'
+reject dhcp_contradiction 'plan.csv:2: The ip value "dhcp" and the dhcp value "false" contradict each other.' \
+  $'mac,ip,dhcp\n02c0de000101,dhcp,false\n'
 reject address_twice 'plan.csv:3: Address 10.77.0.81 is planned twice (line 2).' \
   $'mac,ip\n02c0de000101,10.77.0.81\n02c0de000102,10.77.0.81\n'
 # Files that are no plan: refused at once, before anything is sent. A FIFO

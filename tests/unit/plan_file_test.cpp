@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <quex/quex.h>
+
 #include "app/command_line.h"
 #include "app/plan_file.h"
 #include "platform/ipv4_text.h"
@@ -49,8 +51,8 @@ TEST(PlanFile, EveryRowNamesOneDevice) {
               Problem("mac\nxyz\n"));
 }
 
-TEST(PlanFile, UploadTakesMacAndHostOnly) {
-    EXPECT_EQ("p.csv:1: Unknown column \"subnet\".", Problem("mac,subnet\n", CommandUpload));
+TEST(PlanFile, UploadTakesMacHostAndMagicOnly) {
+    EXPECT_EQ("p.csv:1: Unknown column \"vlan\".", Problem("mac,vlan\n", CommandUpload));
     EXPECT_EQ("p.csv:2: dhcp parameter is valid only with the /set command.",
               Problem("mac,ip\n02c0de000001,dhcp\n", CommandUpload));
     // The FTP host may be shared: no address is "planned twice" for uploads.
@@ -73,6 +75,65 @@ TEST(PlanFile, OutsideTextPassesTheGate) {
               Problem("mac,subnet\n02c0de000001,\"255.255.255.0\t\"\n"));
     EXPECT_EQ("p.csv:2: The /gateway value is longer than 255 characters.",
               Problem("mac,gateway\n02c0de000001," + std::string(256, '1') + "\n"));
+}
+
+// The columns /discover /format=csv writes, as it writes them.
+const std::string kDiscoveryHeader =
+    "ip,mac,model,subnet,gateway,dhcp,magic,interface,interface_name,version,vendor_guid,aux_text,"
+    "aux_number,aux_address,aux_byte,aux_data\r\n";
+
+std::string DiscoveryRow(const std::string& ip, const std::string& mac, const std::string& dhcp,
+                         const std::string& magic, const std::string& model = "KV-200") {
+    return ip + "," + mac + "," + model + ",255.255.255.0,10.0.0.1," + dhcp + "," + magic +
+           ",10.0.0.254,eth1,512,{D4A17F3B-2E8C-4B61-9F05-6C3A8E1B72D4},,,,," + std::string(510, 'A') +
+           "\r\n";
+}
+
+TEST(PlanFile, DiscoveryFileIsAPlan) {
+    std::vector<PlanRow> rows;
+    std::string problem;
+    // A device on both magics stands twice; a DHCP device's address is its lease.
+    const std::string text =
+        kDiscoveryHeader + DiscoveryRow("10.0.0.50", "02:C0:DE:00:00:01", "false", "TELQ") +
+        DiscoveryRow("10.0.0.60", "02:C0:DE:00:00:02", "TRUE", "0x0000ABCD", "\"A, B\"") +
+        DiscoveryRow("10.0.0.50", "02:C0:DE:00:00:01", "false", "HAPF") +
+        DiscoveryRow("10.0.0.70", "02:C0:DE:00:00:03", "false", "'-ABC");
+    ASSERT_TRUE(kelvo::ParsePlanText("p.csv", text, CommandSet, rows, problem)) << problem;
+    ASSERT_EQ(3u, rows.size());
+    EXPECT_EQ(2, rows[0].line);
+    EXPECT_EQ("10.0.0.50", platform::FormatIPv4(rows[0].ip));
+    EXPECT_EQ(0, rows[0].useDhcp);
+    ASSERT_EQ(2u, rows[0].magicCount);
+    EXPECT_EQ(QUEX_MAGIC_TELQ, rows[0].magics[0]);
+    EXPECT_EQ(QUEX_MAGIC_HAPF, rows[0].magics[1]);
+    EXPECT_EQ(1, rows[1].useDhcp);
+    EXPECT_EQ(0u, rows[1].ip);  // never frozen at its lease
+    ASSERT_EQ(1u, rows[1].magicCount);
+    EXPECT_EQ(0xABCDu, rows[1].magics[0]);
+    EXPECT_EQ(0x2D414243u, rows[2].magics[0]);  // "-ABC", its spreadsheet guard taken off
+    // /upload reads the same file: the address locates, dhcp, subnet and gateway are unused.
+    ASSERT_TRUE(kelvo::ParsePlanText("p.csv", text, CommandUpload, rows, problem)) << problem;
+    EXPECT_EQ("10.0.0.60", platform::FormatIPv4(rows[1].ip));
+    EXPECT_EQ(0, rows[1].useDhcp);
+    EXPECT_EQ(0u, rows[1].subnet);
+}
+
+TEST(PlanFile, DiscoveryColumnFaults) {
+    EXPECT_EQ("p.csv:2: The dhcp value is not true or false.", Problem("mac,dhcp\n02c0de000001,yes\n"));
+    EXPECT_EQ("p.csv:2: The magic value is not a packet magic such as TELQ or 0x54454C51.",
+              Problem("mac,magic\n02c0de000001,0xABCD\n"));
+    // The same address, but DHCP on one row: two things asked of one device.
+    EXPECT_EQ("p.csv:3: MAC 02:C0:DE:00:00:01 is planned twice (line 2).",
+              Problem(kDiscoveryHeader + DiscoveryRow("10.0.0.50", "02:C0:DE:00:00:01", "false", "TELQ") +
+                      DiscoveryRow("10.0.0.50", "02:C0:DE:00:00:01", "true", "HAPF")));
+    EXPECT_EQ("p.csv:4: MAC 02:C0:DE:00:00:01 is planned with more than two magics (line 2).",
+              Problem("mac,magic\n02c0de000001,TELQ\n02c0de000001,HAPF\n02c0de000001,MORV\n"));
+    // Unused cells pass the gate too, with a bound that fits a device's text.
+    EXPECT_EQ("p.csv:2: The model value contains a control character.",
+              Problem(kDiscoveryHeader +
+                      DiscoveryRow("10.0.0.50", "02:C0:DE:00:00:01", "false", "TELQ", "K\x1b[2J")));
+    EXPECT_EQ("p.csv:2: The aux_data value is longer than 1024 characters.",
+              Problem("mac,aux_data\n02c0de000001," + std::string(1025, 'A') + "\n"));
 }
 
 TEST(PlanFile, ShapeFaults) {
