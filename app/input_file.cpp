@@ -13,7 +13,8 @@ bool Refuse(const char* path, const platform::InputFileError& error) {
     if (error.fault == platform::InputFileFault::NotRegularFile)
         reason = "Not a regular file";
     else if (error.fault == platform::InputFileFault::TooLarge)
-        reason = "Larger than 16 MiB (" + std::to_string(kMaxPlanBytes) + " bytes), the most a plan may hold";
+        reason = "Larger than " + std::to_string(kMaxPlanBytes >> 20) + " MiB (" + std::to_string(kMaxPlanBytes) +
+                 " bytes), the most a plan may hold";
     ErrFormat("ERROR: %s: cannot be read: %s\n", ConsoleSafe(path).c_str(), ConsoleSafe(reason).c_str());
     return false;
 }

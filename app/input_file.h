@@ -9,9 +9,10 @@
 
 namespace kelvo {
 
-// The largest plan file: 65,536 rows of 256 bytes, several times the
-// longest row of four values.
-constexpr uint64_t kMaxPlanBytes = 16 * 1024 * 1024;
+// The largest plan file: 65,536 rows of 1,024 bytes. A discovery file fed
+// back as a plan has rows of 200 to 300 bytes with usual device texts; a
+// row of the plan's own columns is under 100.
+constexpr uint64_t kMaxPlanBytes = 64 * 1024 * 1024;
 
 // The bytes of the plan file at path; false after printing the refusal.
 bool ReadPlanBytes(const char* path, std::string& bytes);

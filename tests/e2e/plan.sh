@@ -208,10 +208,10 @@ reject dhcp_contradiction 'plan.csv:2: The ip value "dhcp" and the dhcp value "f
 reject address_twice 'plan.csv:3: Address 10.77.0.81 is planned twice (line 2).' \
   $'mac,ip\n02c0de000101,10.77.0.81\n02c0de000102,10.77.0.81\n'
 # Files that are no plan: refused at once, before anything is sent. A FIFO
-# without a writer and /dev/zero would block or never end; past 16 MiB no
-# plan of 65,536 rows is that long. An upload plan's firmware is checked too.
+# without a writer and /dev/zero would block or never end; past 64 MiB no
+# plan of 65,536 rows is that long, a discovery file's included. An upload plan's firmware is checked too.
 mkfifo "$E2E_WORK/fifo.csv"
-truncate -s $((16 * 1024 * 1024 + 1)) "$E2E_WORK/huge.csv"
+truncate -s $((64 * 1024 * 1024 + 1)) "$E2E_WORK/huge.csv"
 printf '%s\n' mac,ip 02c0de000101,10.77.0.2 >"$E2E_WORK/unread.csv"
 unread() {
   local name=$1 text=$2
@@ -225,7 +225,7 @@ unread() {
 unread unreadable 'missing.csv: cannot be read: No such file or directory' /set /plan=missing.csv
 unread fifo "$E2E_WORK/fifo.csv: cannot be read: Not a regular file" /set "/plan=$E2E_WORK/fifo.csv"
 unread device '/dev/zero: cannot be read: Not a regular file' /set /plan=/dev/zero
-unread huge "$E2E_WORK/huge.csv: cannot be read: Larger than 16 MiB (16777216 bytes), the most a plan may hold" \
+unread huge "$E2E_WORK/huge.csv: cannot be read: Larger than 64 MiB (67108864 bytes), the most a plan may hold" \
   /set "/plan=$E2E_WORK/huge.csv"
 unread firmware 'fw.bin: cannot be read: No such file or directory' /upload /plan=upload.csv /firmware=fw.bin
 unread firmware_fifo "$E2E_WORK/fifo.csv: cannot be read: Not a regular file" \
