@@ -12,10 +12,11 @@ namespace kelvo {
 
 namespace {
 
-// /wait=ready: the next query starts a second after the previous one began,
-// or as soon as it ended when it took longer (an unanswered one takes the
-// library's 5 s); the last one begins at the limit at the latest.
+// /wait=ready: each query waits a second for the answer; the next one starts
+// a second after the previous one began, or as soon as it ended when it took
+// longer; the last one begins at the limit at the latest.
 constexpr uint32_t kReadyQueryIntervalMs = 1000;
+constexpr uint32_t kReadyQueryTimeoutMs = 1000;
 constexpr uint32_t kReadyLimitMs = 120000;
 // A device shows a DHCP change at once, before its reboot too: the flag alone
 // counts only once the reboot was seen, or from the default wait on.
@@ -43,10 +44,28 @@ bool ShowsAskedSettings(const AskedSettings& asked, const QuexDeviceInfo& answer
                           (asked.gateway == 0 || answer.gateway == asked.gateway));
 }
 
+// The handle's queries wait timeoutMs while it lives, then the library's
+// default again. Refused (a search runs on the handle): they keep the default.
+class ScopedQueryTimeout {
+public:
+    ScopedQueryTimeout(QuexHandle handle, uint32_t timeoutMs)
+        : handle_(handle), set_(QUEXSetDeviceInfoTimeout(handle, timeoutMs) == QUEX_OK) {}
+    ~ScopedQueryTimeout() {
+        if (set_) QUEXSetDeviceInfoTimeout(handle_, 0);
+    }
+    ScopedQueryTimeout(const ScopedQueryTimeout&) = delete;
+    ScopedQueryTimeout& operator=(const ScopedQueryTimeout&) = delete;
+
+private:
+    QuexHandle handle_;
+    bool set_;
+};
+
 // Queries the device until it shows the asked settings, or the limit has
 // passed; device holds its last answer. False when the last query went unanswered.
 bool WaitUntilReady(QuexHandle handle, const uint8_t mac[6], const AskedSettings& asked,
                     QuexDeviceInfo& device, RunMessages& messages) {
+    const ScopedQueryTimeout queryTimeout(handle, kReadyQueryTimeoutMs);
     const uint64_t start = platform::MonotonicMs();
     bool rebootSeen = false;
     messages.WaitStarted(kReadyLimitMs);

@@ -244,4 +244,15 @@ QUEX_API int32_t QUEXSetInterfaces(QuexHandle handle, const uint32_t* addresses,
     });
 }
 
+QUEX_API int32_t QUEXSetDeviceInfoTimeout(QuexHandle handle, uint32_t milliseconds) {
+    return Guarded<int32_t>(QUEX_FAILED, [&]() -> int32_t {
+        QuexContext* context = LookupContext(handle);
+        if (context == nullptr || milliseconds > quex::kMaxDeviceInfoTimeoutMs) return QUEX_FAILED;
+        // As QUEXSetInterfaces: a handle's settings change only while it is idle.
+        if (OnOwnWorker(context) || context->searchRunning) return QUEX_FAILED;
+        context->deviceInfoTimeoutMs = milliseconds == 0 ? quex::kDefaultDeviceInfoTimeoutMs : milliseconds;
+        return QUEX_OK;
+    });
+}
+
 }  // extern "C"

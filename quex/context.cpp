@@ -31,7 +31,7 @@ constexpr uint16_t kQuexPort = 2362;
 constexpr int32_t kMulticastTtl = 64;
 constexpr uint32_t kPollMs = 200;
 constexpr uint32_t kReplyTimeoutMs = 30000;
-constexpr uint32_t kInfoTimeoutMs = 5000;
+constexpr uint32_t kInfoTimeoutMs = kDefaultDeviceInfoTimeoutMs;
 constexpr uint32_t kDefaultQuietMs = 5000;
 
 }  // namespace
@@ -65,6 +65,7 @@ QuexContext* CreateContext(uint32_t magic, const QuexGuid* vendorGuid) {
     context->requestPollMs = kPollMs;
     context->replyTimeoutMs = kReplyTimeoutMs;
     context->infoTimeoutMs = kInfoTimeoutMs;
+    context->deviceInfoTimeoutMs = kDefaultDeviceInfoTimeoutMs;
     context->searchPollMs = kPollMs;
     context->quietTimeMs = kDefaultQuietMs;
     // Descriptor 0 is a real descriptor: "none" is -1.

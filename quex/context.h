@@ -28,7 +28,10 @@ struct QuexContext {
     uint16_t port;            // 2362, host order
     uint32_t requestPollMs;   // 200: poll time-out of the request loops
     uint32_t replyTimeoutMs;  // 30000: how long a configuration request waits for its reply
-    uint32_t infoTimeoutMs;   // 5000: how long a device information query waits
+    uint32_t infoTimeoutMs;   // 5000: how long the query before a configuration request waits
+    // How long QUEXGetDeviceInfo waits (QUEXSetDeviceInfoTimeout); changed
+    // only while no search runs, atomic for a query on another thread.
+    std::atomic<uint32_t> deviceInfoTimeoutMs;
     // Read by QUEXStopSearch from any thread while a search runs, so atomic.
     // searchRunning is also cleared by a worker whose search failed.
     std::atomic<int32_t> searchRunning;
@@ -53,6 +56,10 @@ struct QuexContext {
 };
 
 namespace quex {
+
+// QUEXSetDeviceInfoTimeout's range; 0 stands for the default.
+constexpr uint32_t kDefaultDeviceInfoTimeoutMs = 5000;
+constexpr uint32_t kMaxDeviceInfoTimeoutMs = 60000;
 
 extern const char kMessageSucceeded[];           // "Operation succeeded"
 extern const char kMessageTimedOut[];            // "Operation timed out"

@@ -156,10 +156,10 @@ bool AwaitOtherAnswers(QuexContext* context, const SocketHandle* sockets, size_t
 }
 
 // Sends the directed query on the sockets and waits for the first answer of
-// the MAC on any of them, or the information time-out; then, for settleMs at
-// most, for the answers through the other sockets (see kOtherAnswersMs).
+// the MAC on any of them, or timeoutMs; then, for settleMs at most, for the
+// answers through the other sockets (see kOtherAnswersMs).
 int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int32_t count, const uint8_t* mac,
-                         QuexDeviceRecord* record, uint32_t settleMs = 0) {
+                         QuexDeviceRecord* record, uint32_t timeoutMs, uint32_t settleMs = 0) {
     platform::WaitableTimer timer;
     if (!timer.Valid()) return kExchangeFailed;
     const std::unique_ptr<bool[]> ready(new (std::nothrow) bool[static_cast<size_t>(count)]());
@@ -168,7 +168,7 @@ int32_t AwaitQueryAnswer(QuexContext* context, const SocketHandle* sockets, int3
     // Sent once; a query that left through no interface ends at once, with the reason.
     if (SendDiscoveryRequest(context, sockets, count, mac) == GroupSendOutcome::NoneSent)
         return kExchangeFailed;
-    if (!timer.Arm(context->infoTimeoutMs)) return kExchangeFailed;
+    if (!timer.Arm(timeoutMs)) return kExchangeFailed;
 
     // Every socket is watched, however many interfaces the host has.
     const size_t watched = static_cast<size_t>(count);
@@ -202,7 +202,8 @@ int32_t QueryDevice(QuexContext* context, const uint8_t* mac, QuexDeviceRecord* 
     if (!EnumerateLocalInterfaces(&interfaces, context)) return kExchangeFailed;
     InterfaceSockets sockets(context, interfaces);
     if (sockets.Count() <= 0) return kExchangeFailed;
-    return AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, record);
+    return AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, record,
+                            context->deviceInfoTimeoutMs);
 }
 
 int32_t QueryDeviceThrough(QuexContext* context, uint32_t localAddress, const uint8_t* mac,
@@ -210,7 +211,7 @@ int32_t QueryDeviceThrough(QuexContext* context, uint32_t localAddress, const ui
     if (context == nullptr || mac == nullptr || IsWildcard(mac) || record == nullptr) return kExchangeFailed;
     InterfaceSocket socket(context, localAddress);
     if (!socket.Valid()) return kExchangeFailed;
-    return AwaitQueryAnswer(context, socket.Get(), 1, mac, record);
+    return AwaitQueryAnswer(context, socket.Get(), 1, mac, record, context->infoTimeoutMs);
 }
 
 int32_t ExchangeOnInterface(QuexContext* context, uint32_t localAddress, uint16_t replyType,
@@ -256,8 +257,8 @@ int64_t FindDeviceInterface(QuexContext* context, const uint8_t* mac) {
     if (!InitDeviceRecord(context->magic, &record)) return kExchangeFailed;
     InterfaceSockets sockets(context, interfaces);
     if (sockets.Count() <= 0) return kExchangeFailed;
-    if (AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, &record, kOtherAnswersMs) !=
-        kExchangeOk)
+    if (AwaitQueryAnswer(context, sockets.Get(), sockets.Count(), mac, &record, context->infoTimeoutMs,
+                         kOtherAnswersMs) != kExchangeOk)
         return kExchangeFailed;
     return record.info.interfaceAddress;
 }

@@ -42,7 +42,7 @@ EOF
 lab_run ready --devices "$ready_devices" -- "${args[@]}" /wait=ready
 expect ready 0
 expect_ready_wait ready 3
-expect_time ready 3 9
+expect_time ready 3 7
 log_echo "${args[@]}" /wait=ready
 expect_log ready "${LOG_ECHO}02C0DE000053$LOG_OK"
 

@@ -22,7 +22,7 @@ log_echo "${args[@]}"
 expect_log reboot "${LOG_ECHO}02C0DE000051$LOG_OK"
 
 # /wait=ready with the same device back 3 s after its reboot: the same
-# output and log, in about 5 s (the query it misses while down holds 5 s).
+# output and log, in about 4 s (a query it misses while down holds a second).
 ready_devices=$(device_file ready <<'EOF'
 [ { "name": "boiler", "mac": "02:c0:de:00:00:51", "ip": "10.77.0.50", "gateway": "10.77.0.1",
     "challenge": "fresh", "apply": "reboot", "reboot_ms": 3000 } ]
@@ -31,7 +31,7 @@ EOF
 lab_run ready --devices "$ready_devices" -- "${args[@]}" /wait=ready
 expect ready 0
 expect_ready_wait ready 3
-expect_time ready 3 9
+expect_time ready 3 7
 log_echo "${args[@]}" /wait=ready
 expect_log ready "${LOG_ECHO}02C0DE000051$LOG_OK"
 

@@ -466,6 +466,22 @@ TEST_F(RequestsTest, SilentDeviceTimesOutAfterFiveSeconds) {
     EXPECT_EQ(sim.Received(1).size(), 2u);  // sent once per interface, never again
 }
 
+TEST_F(RequestsTest, SetDeviceInfoTimeoutBoundsTheQueryOfASilentDevice) {
+    Simulator sim(Devices({Device({{"silent", true}})}));
+    ASSERT_TRUE(sim.ready()) << sim.error();
+
+    ASSERT_EQ(QUEXSetDeviceInfoTimeout(handle_, 1000), 0);
+    QuexDeviceInfo info;
+    const auto start = Clock::now();
+    EXPECT_EQ(QUEXGetDeviceInfo(handle_, kMac, &info), -2);
+    const double took = SecondsSince(start);
+    RecordProperty("seconds", std::to_string(took));
+    EXPECT_GE(took, 1.0);
+    EXPECT_LT(took, 3.0);  // the default would hold 5 s
+    EXPECT_EQ(LastMessage(handle_), "Operation timed out");
+    EXPECT_EQ(sim.Received(1).size(), 2u);  // sent once per interface, never again
+}
+
 TEST_F(RequestsTest, RequestToSilentDeviceFailsWithTheQueryTimeOut) {
     Simulator sim(Devices({Device({{"silent", true}})}));
     ASSERT_TRUE(sim.ready()) << sim.error();

@@ -40,8 +40,10 @@ struct FakeLibrary {
     std::vector<uintptr_t> stopped;
     std::map<uintptr_t, std::vector<uint32_t>> interfacesOf;  // QUEXSetInterfaces
     int32_t setInterfacesResult = 0;
-    std::deque<Answer> searchRecords;  // per QUEXGetSearchResults call
-    std::deque<Answer> deviceInfo;     // per QUEXGetDeviceInfo call
+    std::deque<Answer> searchRecords;     // per QUEXGetSearchResults call
+    std::deque<Answer> deviceInfo;        // per QUEXGetDeviceInfo call
+    uint32_t infoTimeout = 0;             // QUEXSetDeviceInfoTimeout (0: the default)
+    std::vector<uint32_t> queryTimeouts;  // infoTimeout at each QUEXGetDeviceInfo call
     int32_t setNetworkResult = 0;
     int32_t setDhcpResult = 0;
     std::string lastErrorMessage;
@@ -127,6 +129,7 @@ int32_t QUEXGetSearchResults(QuexHandle, QuexDeviceInfo* results, uint32_t capac
 }
 void QUEXStopSearch(QuexHandle handle) { g_fake->stopped.push_back(reinterpret_cast<uintptr_t>(handle)); }
 int32_t QUEXGetDeviceInfo(QuexHandle, const uint8_t*, QuexDeviceInfo* info) {
+    g_fake->queryTimeouts.push_back(g_fake->infoTimeout);
     if (g_fake->deviceInfo.empty()) return -2;
     Answer a = g_fake->deviceInfo.front();
     g_fake->deviceInfo.pop_front();
@@ -145,6 +148,11 @@ int32_t QUEXSetNetwork(QuexHandle, const uint8_t*, uint32_t ip, uint32_t subnet,
 int32_t QUEXSetDHCP(QuexHandle, const uint8_t*, int32_t dhcp, const char*) {
     g_fake->dhcpRequests.push_back(dhcp);
     return g_fake->setDhcpResult;
+}
+
+int32_t QUEXSetDeviceInfoTimeout(QuexHandle, uint32_t milliseconds) {
+    g_fake->infoTimeout = milliseconds;
+    return 0;
 }
 
 int32_t QUEXSetInterfaces(QuexHandle handle, const uint32_t* addresses, int32_t count) {
@@ -521,6 +529,7 @@ TEST_F(DeviceCommands, DhcpModeChangeRebootsAndChecks) {
     StopCapture();
     EXPECT_EQ((std::vector<int32_t>{1}), fake_.dhcpRequests);
     EXPECT_EQ("Device has been rebooted.\nDHCP mode has been changed.\n", out_);
+    EXPECT_EQ((std::vector<uint32_t>{0}), fake_.queryTimeouts);  // the fixed wait's check: the default
 
     device_.dhcpEnabled = 0;
     fake_.deviceInfo = {{0, device_}};
@@ -552,6 +561,9 @@ TEST_F(DeviceCommands, ReadyWaitLooksPastTheStateBeforeTheReboot) {
     StopCapture();
     EXPECT_EQ("Device has been rebooted.\nIP address has been changed.\n", out_);
     EXPECT_TRUE(fake_.deviceInfo.empty());  // the old state did not end the wait
+    // The first query is the one before the reboot; the wait's own wait a second each.
+    EXPECT_EQ((std::vector<uint32_t>{0, 1000, 1000}), fake_.queryTimeouts);
+    EXPECT_EQ(0u, fake_.infoTimeout);  // the default again afterwards
 
     device_ = Device(0x74, Address(10, 77, 0, 2));
     after = device_;

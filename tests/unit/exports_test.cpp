@@ -29,6 +29,7 @@ const std::set<std::string> kEntryPoints = {
     "QUEXSetNetwork",
     "QUEXSetDHCP",
     "QUEXSetInterfaces",
+    "QUEXSetDeviceInfoTimeout",
 };
 
 bool Exists(const std::string& path) {

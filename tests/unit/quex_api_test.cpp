@@ -73,6 +73,7 @@ void ExpectAllRefuse(QuexHandle handle) {
     EXPECT_EQ(QUEXRebootDevice(handle, kMac, "secret"), -1);
     EXPECT_EQ(QUEXSetNetwork(handle, kMac, 0x0101A8C0, 0x00FFFFFF, 0, "secret"), -1);
     EXPECT_EQ(QUEXSetDHCP(handle, kMac, 1, "secret"), -1);
+    EXPECT_EQ(QUEXSetDeviceInfoTimeout(handle, 1000), -1);
     const QuexDeviceInfo* bytes = info;
     for (size_t i = 0; i < sizeof info; ++i)
         ASSERT_EQ(reinterpret_cast<const uint8_t*>(bytes)[i], 0x5A) << "byte " << i;
@@ -123,6 +124,7 @@ TEST(QuexHandleTest, FreshHandleHasDefaults) {
     EXPECT_EQ(context->searchPollMs, 200u);
     EXPECT_EQ(context->replyTimeoutMs, 30000u);
     EXPECT_EQ(context->infoTimeoutMs, 5000u);
+    EXPECT_EQ(context->deviceInfoTimeoutMs, 5000u);
     EXPECT_EQ(context->quietTimeMs, 5000u);
     EXPECT_EQ(context->searchRunning, 0);
     EXPECT_EQ(context->searchAsync, 0);
@@ -282,6 +284,15 @@ TEST_F(LastErrorTest, RefusedArgumentsLeaveLastErrorAlone) {
     EXPECT_EQ(QUEXSetNetwork(handle_, kMac, 1, 2, 3, nullptr), -1);
     EXPECT_EQ(QUEXSetDHCP(handle_, nullptr, 1, "pw"), -1);
     EXPECT_EQ(QUEXSetDHCP(handle_, kMac, 1, nullptr), -1);
+    ASSERT_EQ(QUEXSetDeviceInfoTimeout(handle_, 1), 0);
+    EXPECT_EQ(QUEXSetDeviceInfoTimeout(handle_, 60001), -1);
+    EXPECT_EQ(QUEXSetDeviceInfoTimeout(handle_, 0xFFFFFFFFu), -1);
+    EXPECT_EQ(context_->deviceInfoTimeoutMs, 1u);  // refused: nothing changed
+    ASSERT_EQ(QUEXSetDeviceInfoTimeout(handle_, 60000), 0);
+    EXPECT_EQ(context_->deviceInfoTimeoutMs, 60000u);
+    ASSERT_EQ(QUEXSetDeviceInfoTimeout(handle_, 0), 0);
+    EXPECT_EQ(context_->deviceInfoTimeoutMs, 5000u);  // 0: the default of open
+    EXPECT_EQ(context_->infoTimeoutMs, 5000u);        // the requests' queries keep theirs
     ExpectUntouched();
     EXPECT_EQ(context_->searchAsync, 0);
 }
@@ -295,6 +306,8 @@ TEST_F(LastErrorTest, RunningSearchRefusesStartsBeforeTheReset) {
     EXPECT_EQ(QUEXStartAsyncSearchCallback(handle_, Notify, 1), -1);
     EXPECT_EQ(QUEXStartAsyncSearchMessage(handle_, targets.window[0], 0x400, 1), -1);
     EXPECT_EQ(QUEXStartAsyncSearchEvent(handle_, targets.event), -1);
+    EXPECT_EQ(QUEXSetDeviceInfoTimeout(handle_, 1000), -1);
+    EXPECT_EQ(context_->deviceInfoTimeoutMs, 5000u);
     ExpectUntouched();
     EXPECT_EQ(context_->searchAsync, 0);
     // A running synchronous search is not the caller's to stop.

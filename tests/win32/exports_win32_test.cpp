@@ -33,6 +33,7 @@ const std::set<std::string> kEntryPoints = {
     "QUEXSetNetwork",
     "QUEXSetDHCP",
     "QUEXSetInterfaces",
+    "QUEXSetDeviceInfoTimeout",
 };
 
 template <typename T>

@@ -1,7 +1,7 @@
 /*
  * QUEX device protocol library: public C interface.
  *
- * Eighteen entry points over an opaque handle. Every function checks its
+ * Nineteen entry points over an opaque handle. Every function checks its
  * handle and arguments first and reports by its return value:
  *   QUEX_OK         0  success
  *   QUEX_FAILED    -1  bad handle, bad argument or internal failure
@@ -247,9 +247,9 @@ QUEX_API int32_t QUEXGetSearchResults(QuexHandle handle, QuexDeviceInfo* results
 QUEX_API void QUEXStopSearch(QuexHandle handle);
 
 /* Directed query of one device by MAC (6 bytes; FF:FF:FF:FF:FF:FF is
- * refused). Waits up to 5 s. 0 with *info filled, -2 when the device did not
- * answer, -1 otherwise (QUEX_ERROR_NETWORK as the last error when no socket
- * could be opened). */
+ * refused). Waits up to 5 s, or as QUEXSetDeviceInfoTimeout set. 0 with
+ * *info filled, -2 when the device did not answer, -1 otherwise
+ * (QUEX_ERROR_NETWORK as the last error when no socket could be opened). */
 QUEX_API int32_t QUEXGetDeviceInfo(QuexHandle handle, const uint8_t* mac, QuexDeviceInfo* info);
 
 /* Configuration requests. Each finds the interface that reaches the device
@@ -283,6 +283,16 @@ QUEX_API int32_t QUEXSetDHCP(QuexHandle handle, const uint8_t* mac, int32_t dhcp
  * worker). The last error is left alone. Like a search start, it is not
  * made while another call on the same handle is in progress. */
 QUEX_API int32_t QUEXSetInterfaces(QuexHandle handle, const uint32_t* addresses, int32_t count);
+
+/* Since 1.4. How long the handle's later QUEXGetDeviceInfo calls wait for
+ * the device's answer: 1 to 60000 ms (the end is seen within the 200 ms poll
+ * that passes it), or 0 to go back to the 5000 ms of open. The queries that
+ * configuration requests make first keep their 5 s. Returns 0, or -1 with
+ * nothing changed (unknown handle, more than 60000 ms, a search running on
+ * the handle, a call from its own worker). The last error is left alone.
+ * Like a search start, it is not made while another call on the same handle
+ * is in progress. */
+QUEX_API int32_t QUEXSetDeviceInfoTimeout(QuexHandle handle, uint32_t milliseconds);
 
 #ifdef __cplusplus
 } /* extern "C" */
