@@ -1,6 +1,6 @@
-// Arbitrary command lines through the parser, KELVOPROG_USERNAME and
-// KELVOPROG_PASSWORD among them: the input's NUL-separated pieces are the
-// arguments, and a piece "KELVOPROG_PASSWORD=..." (or USERNAME) sets that
+// Arbitrary command lines through the parser, the KELVOPROG_* variables
+// among them: the input's NUL-separated pieces are the arguments, and a
+// piece "KELVOPROG_PASSWORD=..." (or USERNAME, INTERFACE, WAIT) sets that
 // variable instead. After each: an accepted line is a whole command whose
 // every text passes the gate, and nothing was printed; a rejection printed
 // its "ERROR: " line (and the help line), or the usage, with no control
@@ -15,11 +15,14 @@
 #include "app/command_line.h"
 #include "app/console.h"
 #include "app/text_gate.h"
+#include "fuzz/parse_arguments.h"
 
 namespace {
 
 constexpr size_t kMaxArguments = 32;
-const char* const kVariables[] = {"KELVOPROG_USERNAME", "KELVOPROG_PASSWORD"};
+const char* const kVariables[] = {"KELVOPROG_USERNAME", "KELVOPROG_PASSWORD", "KELVOPROG_INTERFACE",
+                                  "KELVOPROG_WAIT"};
+constexpr size_t kVariableCount = sizeof kVariables / sizeof kVariables[0];
 const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
 
 void Require(bool condition) {
@@ -67,6 +70,9 @@ void CheckAccepted(const kelvo::CommandLine& cmd) {
     Require(cmd.parallel >= 1 && cmd.parallel <= kelvo::kMaxParallel);
     Require(cmd.format == kelvo::OutputFormat::Table || cmd.format == kelvo::OutputFormat::Json ||
             cmd.format == kelvo::OutputFormat::Csv);
+    Require(cmd.interfaceCount <= kelvo::kMaxChosenInterfaces);
+    Require(cmd.rebootWait == kelvo::RebootWait::Ready ||
+            (cmd.waitSeconds >= 1 && cmd.waitSeconds <= kelvo::kMaxWaitSeconds));
     if (cmd.useDhcp) Require(cmd.command == kelvo::CommandSet && cmd.ip == 0);
     if (cmd.planPath[0] != '\0') {
         Require(cmd.command != kelvo::CommandDiscover && kelvo::IsZeroMac(cmd.mac) && cmd.ip == 0);
@@ -95,14 +101,14 @@ void CheckRejected(const kelvo::CommandLine& cmd, const std::string& printed) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> arguments = {"kelvoprog"};
-    std::string variables[2];
+    std::string variables[kVariableCount];
     const std::string input(reinterpret_cast<const char*>(data), size);
     for (size_t start = 0; start <= input.size() && arguments.size() < kMaxArguments;) {
         size_t end = input.find('\0', start);
         if (end == std::string::npos) end = input.size();
         const std::string piece = input.substr(start, end - start);
         bool variable = false;
-        for (size_t i = 0; i < 2; ++i) {
+        for (size_t i = 0; i < kVariableCount; ++i) {
             const std::string prefix = std::string(kVariables[i]) + "=";
             if (piece.rfind(prefix, 0) == 0) {
                 variables[i] = piece.substr(prefix.size());
@@ -112,19 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!variable && (end < input.size() || !piece.empty())) arguments.push_back(piece);
         start = end + 1;
     }
-    for (size_t i = 0; i < 2; ++i) SetVariable(kVariables[i], variables[i]);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
-
-    kelvo::SetProcessArguments(static_cast<int>(arguments.size()), argv.data());
-    std::string printed;
-    kelvo::CaptureConsole(&printed);
+    for (size_t i = 0; i < kVariableCount; ++i) SetVariable(kVariables[i], variables[i]);
     kelvo::CommandLine cmd;
-    std::memset(&cmd, 0, sizeof cmd);
-    const bool accepted = kelvo::ParseCommandLine(cmd);
-    kelvo::CaptureConsole(nullptr);
-    kelvo::SetProcessArguments(0, nullptr);
+    std::string printed;
+    const bool accepted = ParseArguments(arguments, cmd, printed);
 
     RequireNoControlByte(printed);
     if (accepted) {

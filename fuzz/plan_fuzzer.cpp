@@ -17,6 +17,7 @@
 #include "app/command_line.h"
 #include "app/console.h"
 #include "app/plan_file.h"
+#include "fuzz/parse_arguments.h"
 #include "platform/ipv4_text.h"
 
 namespace {
@@ -64,17 +65,9 @@ void CheckRejected(const std::string& problem, const std::vector<std::string>& l
 // The single run's command line, given the row's values, takes them as they are.
 void RequireSingleRunAccepts(std::vector<std::string> arguments, const kelvo::PlanRow& row) {
     arguments.insert(arguments.begin(), "kelvoprog");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
-    kelvo::SetProcessArguments(static_cast<int>(arguments.size()), argv.data());
-    std::string printed;
-    kelvo::CaptureConsole(&printed);
     kelvo::CommandLine cmd;
-    std::memset(&cmd, 0, sizeof cmd);
-    const bool accepted = kelvo::ParseCommandLine(cmd);
-    kelvo::CaptureConsole(nullptr);
-    kelvo::SetProcessArguments(0, nullptr);
+    std::string printed;
+    const bool accepted = ParseArguments(arguments, cmd, printed);
     Require(accepted && printed.empty());
     if (arguments[2].rfind("/mac=", 0) == 0) Require(std::memcmp(cmd.mac, row.mac, sizeof cmd.mac) == 0);
     if (arguments.back().rfind("/vendorid=", 0) == 0)
