@@ -2,6 +2,7 @@
 // that accepted lines produce, and the rejection lines.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -54,6 +55,19 @@ uint32_t Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
     uint32_t value;
     std::memcpy(&value, bytes, 4);
     return value;
+}
+
+// Sets an environment variable, or removes it (nullptr), on both systems; on
+// Windows an empty value removes it too, which the tool takes alike.
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value != nullptr ? value : "");
+#else
+    if (value != nullptr)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
+#endif
 }
 
 bool Mac(const char* text, uint8_t out[6]) { return kelvo::ParseMacAddress(text, std::strlen(text), out); }
@@ -345,20 +359,20 @@ TEST(ChooseInterfaces, NamesAndAddressesInTheHostsOrder) {
 TEST(ParseCommandLine, InterfaceThatIsNotLocalOrComesWithAControlCharacter) {
     EXPECT_EQ("ERROR: The /interface value is not a local IPv4 address or interface name.\n",
               Parse({"/discover", "/interface=kelvo-none0"}).err);
-    ::setenv("KELVOPROG_INTERFACE", "203.0.113.7", 1);
+    SetVariable("KELVOPROG_INTERFACE", "203.0.113.7");
     EXPECT_EQ("ERROR: The KELVOPROG_INTERFACE value is not a local IPv4 address or interface name.\n",
               Parse({"/discover"}).err);
-    ::setenv("KELVOPROG_INTERFACE", "eth0\x1b[2J", 1);
+    SetVariable("KELVOPROG_INTERFACE", "eth0\x1b[2J");
     EXPECT_EQ("ERROR: The KELVOPROG_INTERFACE value contains a control character.\n",
               Parse({"/discover"}).err);
     // The command line wins; an empty variable counts as absent.
     EXPECT_EQ("ERROR: The /interface value is not a local IPv4 address or interface name.\n",
               Parse({"/discover", "/interface=kelvo-none0"}).err);
-    ::setenv("KELVOPROG_INTERFACE", "", 1);
+    SetVariable("KELVOPROG_INTERFACE", "");
     Parsed every = Parse({"/discover"});
     ASSERT_TRUE(every.ok) << every.err;
     EXPECT_EQ(0u, every.cmd.interfaceCount);
-    ::unsetenv("KELVOPROG_INTERFACE");
+    SetVariable("KELVOPROG_INTERFACE", nullptr);
 }
 
 }  // namespace
