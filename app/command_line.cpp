@@ -24,12 +24,10 @@ char** g_argv = nullptr;
 // Appended to every one-line rejection; the second line of two-line ones.
 const char kSeeHelp[] = "Type \"kelvoprog /?\" for details.";
 const char kParallelRejection[] = "The /parallel value is not a number from 1 to 64.";
-const char kWaitVariable[] = "KELVOPROG_WAIT";
 
 const char* const kOptionWords[] = {
-    "/?",      "/help",    "/discover", "/set",      "/upload", "/mac",      "/username",
-    "/password", "/ip",    "/subnet",   "/gateway",  "/vendorid", "/firmware", "/format",
-    "/plan",   "/parallel", "/interface", "/wait",
+    "/?",      "/help",    "/discover", "/set",      "/upload", "/mac",  "/username", "/password",  "/ip",
+    "/subnet", "/gateway", "/vendorid", "/firmware", "/format", "/plan", "/parallel", "/interface", "/wait",
 };
 
 constexpr QuexGuid kVendorGuid = {
@@ -269,9 +267,15 @@ bool RejectControlCharacters(const ArgumentList& list) {
     return true;
 }
 
-// A variable's value into *value when it is set and not empty; false after
-// refusing a control character in it.
-bool ReadVariable(const char* variable, std::string* value) {
+// The value of word on the command line, else of its variable when that is
+// set and not empty (refused for a control character, as the command line's
+// values are); source names where it came from. False after a refusal.
+bool ValueOrVariable(const ArgumentList& list, const char* word, const char* variable, std::string* value,
+                     std::string* source) {
+    *value = GetValue(list, word);
+    *source = word;
+    if (!value->empty()) return true;
+    *source = variable;
     const char* text = std::getenv(variable);
     if (text == nullptr || text[0] == '\0') return true;
     if (!RejectControlCharacter(variable, text)) return false;
@@ -322,30 +326,14 @@ bool ParseAddresses(const ArgumentList& list, CommandLine& cmd) {
 }
 
 // A credential: the command line's value, else the environment's, else the
-// default. An empty value counts as absent in both places. The
-// environment's value passes the gate as the command line's did.
+// default. An empty value counts as absent in both places.
 bool ParseCredential(const ArgumentList& list, const char* word, const char* variable, const char* fallback,
                      char* field, size_t capacity) {
-    std::string value = GetValue(list, word);
-    std::string source = word;
-    if (value.empty()) {
-        const char* fromEnvironment = std::getenv(variable);
-        if (fromEnvironment != nullptr && fromEnvironment[0] != '\0') {
-            value = fromEnvironment;
-            source = variable;
-        }
-    }
-    std::string refusal;
-    switch (AdmitText(source + " value", value, refusal, capacity - 1)) {
-    case TextVerdict::Admitted:
-        break;
-    case TextVerdict::ControlCharacter:
-        ErrFormat("ERROR: %s\n", refusal.c_str());
-        return false;
-    case TextVerdict::TooLong:
-        return RejectOneLine(refusal.c_str());
-    }
-    return CopyText(value, fallback, field, capacity, refusal.c_str());
+    std::string value, source;
+    if (!ValueOrVariable(list, word, variable, &value, &source)) return false;
+    const std::string tooLong =
+        "The " + source + " value is longer than " + std::to_string(capacity - 1) + " characters.";
+    return CopyText(value, fallback, field, capacity, tooLong.c_str());
 }
 
 // /password and /username (or KELVOPROG_PASSWORD and KELVOPROG_USERNAME), with their defaults.
@@ -405,20 +393,10 @@ bool ParseFormat(const ArgumentList& list, CommandLine& cmd) {
     return true;
 }
 
-// The interface text: /interface, else KELVOPROG_INTERFACE (checked as the
-// command line's values are), else "". False after a rejection.
-bool InterfaceText(const ArgumentList& list, std::string* value, std::string* source) {
-    *value = GetValue(list, "/interface");
-    *source = "/interface";
-    if (!value->empty()) return true;
-    *source = "KELVOPROG_INTERFACE";
-    return ReadVariable("KELVOPROG_INTERFACE", value);
-}
-
 // /interface (or KELVOPROG_INTERFACE): the local interfaces to work through.
 bool ParseInterfaces(const ArgumentList& list, CommandLine& cmd) {
     std::string value, source;
-    if (!InterfaceText(list, &value, &source)) return false;
+    if (!ValueOrVariable(list, "/interface", "KELVOPROG_INTERFACE", &value, &source)) return false;
     cmd.interfaceCount = 0;
     if (value.empty()) return true;  // every interface
     std::vector<platform::LocalInterface> local;
@@ -442,12 +420,8 @@ bool ParseInterfaces(const ArgumentList& list, CommandLine& cmd) {
 
 // /wait (or KELVOPROG_WAIT): after a reboot, a fixed pause or until the device is ready.
 bool ParseWait(const ArgumentList& list, CommandLine& cmd) {
-    std::string value = GetValue(list, "/wait");
-    std::string source = "/wait";
-    if (value.empty()) {
-        if (!ReadVariable(kWaitVariable, &value)) return false;
-        source = kWaitVariable;
-    }
+    std::string value, source;
+    if (!ValueOrVariable(list, "/wait", "KELVOPROG_WAIT", &value, &source)) return false;
     cmd.rebootWait = RebootWait::Fixed;
     cmd.waitSeconds = kDefaultWaitSeconds;
     if (value.empty()) return true;

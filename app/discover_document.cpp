@@ -9,6 +9,7 @@
 
 #include "app/command_line.h"
 #include "app/csv_row.h"
+#include "app/discover_columns.h"
 #include "app/interface_choice.h"
 #include "platform/ipv4_text.h"
 
@@ -24,11 +25,6 @@ struct DeviceFields {
     std::vector<std::pair<std::string, Json>> always;
     std::vector<std::pair<std::string, Json>> present;
 };
-
-const char* const kColumns[] = {"ip",          "mac",      "model",      "subnet",         "gateway",
-                                "dhcp",        "magic",    "interface",  "interface_name", "version",
-                                "vendor_guid", "aux_text", "aux_number", "aux_address",    "aux_byte",
-                                "aux_data"};
 
 std::string Text(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
@@ -105,13 +101,15 @@ std::string Cell(const std::string& column, const Json& value) {
 // The document's first lines, up to the devices' list.
 std::string Opening(OutputFormat format) {
     if (format == OutputFormat::Csv)
-        return CsvRow(std::vector<std::string>(std::begin(kColumns), std::end(kColumns))) + "\r\n";
+        return CsvRow(std::vector<std::string>(std::begin(kDiscoverColumns), std::end(kDiscoverColumns))) +
+               "\r\n";
     return "{\n  \"format\": \"kelvoprog-discover/1\",\n  \"devices\": [";
 }
 
 // One device as an element of the pretty-printed list: its object as the
 // JSON writer prints it, every line indented to the list's depth.
-std::string JsonElement(const QuexDeviceInfo& device, const std::vector<platform::LocalInterface>& interfaces) {
+std::string JsonElement(const QuexDeviceInfo& device,
+                        const std::vector<platform::LocalInterface>& interfaces) {
     const DeviceFields fields = FieldsOf(device, interfaces);
     Json object;
     for (const auto& field : fields.always) object[field.first] = field.second;
@@ -129,7 +127,7 @@ std::string JsonElement(const QuexDeviceInfo& device, const std::vector<platform
 std::string CsvLine(const QuexDeviceInfo& device, const std::vector<platform::LocalInterface>& interfaces) {
     const DeviceFields fields = FieldsOf(device, interfaces);
     std::vector<std::string> row;
-    for (const char* column : kColumns) {
+    for (const char* column : kDiscoverColumns) {
         std::string cell;
         for (const auto* list : {&fields.always, &fields.present})
             for (const auto& field : *list)
@@ -141,7 +139,8 @@ std::string CsvLine(const QuexDeviceInfo& device, const std::vector<platform::Lo
 
 }  // namespace
 
-DiscoverDocument StartDiscoverDocument(OutputFormat format, std::vector<platform::LocalInterface> interfaces) {
+DiscoverDocument StartDiscoverDocument(OutputFormat format,
+                                       std::vector<platform::LocalInterface> interfaces) {
     return DiscoverDocument{format, 0, std::move(interfaces)};
 }
 

@@ -24,6 +24,7 @@
 #include <new>
 
 #include "app/console.h"
+#include "app/discover_columns.h"
 #include "app/input_file.h"
 #include "app/text_gate.h"
 #include "platform/ipv4_text.h"
@@ -46,10 +47,6 @@ constexpr size_t kMaxCellLength = 255;
 // 255 bytes, each of which may have become a 3-byte U+FFFD, and aux_data's
 // 255 bytes in hexadecimal.
 constexpr size_t kMaxUnusedCellLength = 1024;
-
-// The columns of /discover /format=csv that a plan reads but does not use.
-const char* const kUnusedColumns[] = {"model",    "interface",  "interface_name", "version",  "vendor_guid",
-                                      "aux_text", "aux_number", "aux_address",    "aux_byte", "aux_data"};
 
 // What a row's "dhcp" cell says.
 enum class DhcpCell { Absent, On, Off };
@@ -111,12 +108,9 @@ bool ColumnFor(const std::string& name, int32_t command, HeaderColumn& column) {
         column.column = command != CommandSet && setOnly ? Column::Unused : found->second;
         return true;
     }
-    for (const char* unused : kUnusedColumns)
-        if (column.name == unused) {
-            column.column = Column::Unused;
-            return true;
-        }
-    return false;
+    // A discovery file is a plan: its other columns are read and not used.
+    column.column = Column::Unused;
+    return IsDiscoverColumn(column.name);
 }
 
 // A magic as /discover writes it: its four characters, or 0x and eight
