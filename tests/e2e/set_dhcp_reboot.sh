@@ -39,11 +39,6 @@ ready_devices=$(device_file ready <<'EOF'
     "challenge": "000102030405060708090a0b0c0d", "reboot_ms": 3000 } ]
 EOF
 )
-lab_run ready --devices "$ready_devices" -- "${args[@]}" /wait=ready
-expect ready 0
-expect_ready_wait ready 3
-expect_time ready 3 7
-log_echo "${args[@]}" /wait=ready
-expect_log ready "${LOG_ECHO}02C0DE000053$LOG_OK"
+ready_run ready "$ready_devices" 02C0DE000053 "${args[@]}"
 
 e2e_finish

@@ -28,12 +28,7 @@ ready_devices=$(device_file ready <<'EOF'
     "challenge": "fresh", "apply": "reboot", "reboot_ms": 3000 } ]
 EOF
 )
-lab_run ready --devices "$ready_devices" -- "${args[@]}" /wait=ready
-expect ready 0
-expect_ready_wait ready 3
-expect_time ready 3 7
-log_echo "${args[@]}" /wait=ready
-expect_log ready "${LOG_ECHO}02C0DE000051$LOG_OK"
+ready_run ready "$ready_devices" 02C0DE000051 "${args[@]}"
 
 # On a terminal (script gives the tool one): the seconds waited and the
 # limit on standard error, each drawn over the one before, erased before the result.

@@ -33,6 +33,11 @@ options:
       - One packet magic in hexadecimal instead of the tool's two defaults
         (C(/vendorid)).
     type: str
+attributes:
+  check_mode:
+    description: Can run in check mode and report what would change without changing it.
+  diff_mode:
+    description: Can show what changes, before and after.
 notes:
   - Runs on the site's host, the one on the devices' own network (discovery
     does not cross routers); with C(ansible_connection=local) on that host
@@ -58,4 +63,29 @@ options:
       - When absent the tool takes C(KELVOPROG_PASSWORD) from the host's
         environment, else its default.
     type: str
+'''
+
+    # Where the tool runs, and so where its result log goes.
+    RUN_DIRECTORY = r'''
+options:
+  chdir:
+    description:
+      - Directory the tool runs in; it writes its result log
+        C(kelvoprog.log) there, replacing the one before.
+      - When absent, a temporary directory removed after the task.
+    type: path
+'''
+
+    # What follows a device's reboot.
+    WAIT = r'''
+options:
+  wait:
+    description:
+      - How the tool waits for a device after a reboot (C(/wait)),
+        C(ready) (ask once a second, go on as soon as the device answers with
+        the settings asked for, 120 seconds at most) or a number of seconds
+        from 1 to 600.
+      - Needs a kelvoprog that knows C(/wait); without this option the tool
+        waits 40 seconds, or as C(KELVOPROG_WAIT) says.
+    type: raw
 '''

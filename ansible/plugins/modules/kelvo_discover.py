@@ -21,10 +21,8 @@ extends_documentation_fragment:
   - kelvo.commissioning.kelvoprog
 attributes:
   check_mode:
-    description: Can run in check mode and report what would change without changing it.
     support: full
   diff_mode:
-    description: Can show what changes, before and after.
     support: none
 options: {}
 '''

@@ -21,15 +21,14 @@ author:
 extends_documentation_fragment:
   - kelvo.commissioning.kelvoprog
   - kelvo.commissioning.kelvoprog.credentials
+  - kelvo.commissioning.kelvoprog.run_directory
 attributes:
   check_mode:
-    description: Can run in check mode and report what would change without changing it.
     support: full
     details: >-
       Checks that the file can be read and, with I(mac), that the device
       answers the search; sends nothing to it.
   diff_mode:
-    description: Can show what changes, before and after.
     support: none
 options:
   src:
@@ -48,12 +47,6 @@ options:
       - The address of the device's FTP server; the tool then works on the
         first device that answers its search.
     type: str
-  chdir:
-    description:
-      - Directory the tool runs in; it writes its result log
-        C(kelvoprog.log) there, replacing the one before.
-      - When absent, a temporary directory removed after the task.
-    type: path
 '''
 
 EXAMPLES = r'''

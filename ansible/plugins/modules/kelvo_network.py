@@ -24,13 +24,13 @@ author:
 extends_documentation_fragment:
   - kelvo.commissioning.kelvoprog
   - kelvo.commissioning.kelvoprog.credentials
+  - kelvo.commissioning.kelvoprog.run_directory
+  - kelvo.commissioning.kelvoprog.wait
 attributes:
   check_mode:
-    description: Can run in check mode and report what would change without changing it.
     support: full
     details: Only looks; reports what would change and sends no configuration request.
   diff_mode:
-    description: Can show what changes, before and after.
     support: full
     details: The device's settings before and after.
 options:
@@ -58,21 +58,6 @@ options:
     description:
       - The gateway. When absent the device keeps its own.
     type: str
-  wait:
-    description:
-      - How the tool waits for the device after a reboot (C(/wait)),
-        C(ready) (ask once a second, go on as soon as the device answers with
-        the settings asked for, 120 seconds at most) or a number of seconds
-        from 1 to 600.
-      - Needs a kelvoprog that knows C(/wait); without this option the tool
-        waits 40 seconds, or as C(KELVOPROG_WAIT) says.
-    type: raw
-  chdir:
-    description:
-      - Directory the tool runs in; it writes its result log
-        C(kelvoprog.log) there, replacing the one before.
-      - When absent, a temporary directory removed after the task.
-    type: path
 '''
 
 EXAMPLES = r'''

@@ -27,15 +27,15 @@ author:
 extends_documentation_fragment:
   - kelvo.commissioning.kelvoprog
   - kelvo.commissioning.kelvoprog.credentials
+  - kelvo.commissioning.kelvoprog.run_directory
+  - kelvo.commissioning.kelvoprog.wait
 attributes:
   check_mode:
-    description: Can run in check mode and report what would change without changing it.
     support: full
     details: >-
       Only looks; reports the rows that would be sent and sends nothing.
       Fails when a row's device did not answer the search.
   diff_mode:
-    description: Can show what changes, before and after.
     support: full
     details: The settings before and after of each device a C(set) plan changes.
 options:
@@ -94,19 +94,6 @@ options:
       - Devices worked on at once, 1 to 64 (C(/parallel)); the tool's
         default 8 when absent.
     type: int
-  wait:
-    description:
-      - How the tool waits for a device after a reboot (C(/wait)),
-        C(ready) or a number of seconds from 1 to 600.
-      - Needs a kelvoprog that knows C(/wait); without this option the tool
-        waits 40 seconds, or as C(KELVOPROG_WAIT) says.
-    type: raw
-  chdir:
-    description:
-      - Directory the tool runs in; it writes its result log
-        C(kelvoprog.log) there, replacing the one before.
-      - When absent, a temporary directory removed after the task.
-    type: path
 '''
 
 EXAMPLES = r'''

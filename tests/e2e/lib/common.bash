@@ -328,3 +328,17 @@ expect_ready_wait() {
   [ "$missed" -ge 1 ] && echo "ok   $case: unanswered while it rebooted: $missed" ||
     fail "$case: no query went unanswered: the reboot was not seen"
 }
+
+# ready_run CASE DEVICES LOG_MAC ARGS...: the command with /wait=ready
+# against DEVICES, whose device is back 3 s after its reboot: status 0, the
+# ready wait's queries, 3 to 7 s in all, and the log of a success.
+ready_run() {
+  local case=$1 devices=$2 mac=$3
+  shift 3
+  lab_run "$case" --devices "$devices" -- "$@" /wait=ready
+  expect "$case" 0
+  expect_ready_wait "$case" 3
+  expect_time "$case" 3 7
+  log_echo "$@" /wait=ready
+  expect_log "$case" "${LOG_ECHO}$mac$LOG_OK"
+}
