@@ -201,8 +201,6 @@ refused plan_with_mac "ERROR: /plan cannot be used with /mac or /ip. $T"$'\n' /s
 refused plan_with_discover "ERROR: /plan cannot be used with /discover. $T"$'\n' /discover /plan=p.csv
 refused plan_without_firmware "ERROR: /plan with /upload needs /firmware. $T"$'\n' /upload /plan=p.csv
 refused parallel_range "ERROR: The /parallel value is not a number from 1 to 64. $T"$'\n' /set /plan=p.csv /parallel=65
-refused wait_range "ERROR: The /wait value is not ready or a number of seconds from 1 to 600. $T"$'\n' \
-  /set /mac=02c0de254074 /wait=601
 # KELVOPROG_WAIT stands in for an absent /wait and is judged the same way, by its own name.
 KELVOPROG_WAIT=soon refused wait_variable \
   "ERROR: The KELVOPROG_WAIT value is not ready or a number of seconds from 1 to 600. $T"$'\n' /set /mac=02c0de254074

@@ -302,7 +302,9 @@ TEST(ParseCommandLine, WaitAfterReboot) {
         EXPECT_EQ(std::stoul(seconds), fixed.cmd.waitSeconds);
     }
     for (const char* bad : {"0", "601", "99999999999", "-1", "5s", " 5", "readyy"})
-        EXPECT_FALSE(Parse({"/set", "/mac=auto", std::string("/wait=") + bad}).ok) << bad;
+        EXPECT_EQ("ERROR: The /wait value is not ready or a number of seconds from 1 to 600. " + kT + "\n",
+                  Parse({"/set", "/mac=auto", std::string("/wait=") + bad}).err)
+            << bad;
 }
 
 TEST(ParseCommandLine, HelpAndOrderOfChecks) {
